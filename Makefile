@@ -1,0 +1,50 @@
+# Everything runs inside .venv, created on first use from requirements-dev.txt.
+PY_HOST := $(shell scripts/find_python.sh)
+VENV    := .venv
+PY      := $(VENV)/bin/python
+STAMP   := $(VENV)/.deps-stamp
+BUILD   := build/release
+ASAN    := build/asan
+
+.PHONY: demo test sanitize bench build clean
+
+demo: build
+	$(PY) examples/monitoring_cycle.py
+
+test: build
+	$(PY) -m pytest -q -p no:cacheprovider tests
+
+bench: build
+	$(PY) bench/run.py
+
+$(STAMP): requirements-dev.txt
+	@test -n "$(PY_HOST)" || { echo "no usable Python found" >&2; exit 1; }
+	test -x $(PY) || $(PY_HOST) -m venv $(VENV)
+	$(PY) -m pip install -q --upgrade pip
+	$(PY) -m pip install -q -r requirements-dev.txt
+	touch $@
+
+# The persistent build directory keeps the second build incremental.
+build: $(STAMP)
+	$(PY) -m pip install -q --no-deps --no-build-isolation \
+	    -Cbuild-dir=$(BUILD) -Ccmake.build-type=Release .
+
+# The test suite against an ASan/UBSan build of the extension. Leak detection
+# is off because the interpreter itself keeps memory until exit; any other
+# report aborts the run.
+sanitize: $(STAMP)
+	$(VENV)/bin/cmake -S . -B $(ASAN) -G Ninja -DQUORVANT_SANITIZE=ON \
+	    -DPython_EXECUTABLE=$(abspath $(PY)) -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	$(VENV)/bin/cmake --build $(ASAN)
+	rm -rf $(ASAN)/site && mkdir -p $(ASAN)/site/quorvant
+	cp python/quorvant/*.py python/quorvant/*.pyi python/quorvant/py.typed $(ASAN)/site/quorvant/
+	cp $(ASAN)/_quorvant*.so $(ASAN)/site/quorvant/
+	PYTHONPATH=$(abspath $(ASAN)/site) PYTHONMALLOC=malloc \
+	  LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
+	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  QUORVANT_SANITIZED=1 \
+	  $(PY) -m pytest -q -p no:cacheprovider -x tests
+
+clean:
+	rm -rf build $(VENV)

@@ -1,0 +1,181 @@
+#include "frame/convert.hpp"
+
+#include "frame/refs.hpp"
+
+namespace quorvant::frame {
+
+void argument_type_error(const char* arg, const char* expected, PyObject* got) {
+    const char* type_name = got == Py_None ? "None" : Py_TYPE(got)->tp_name;
+    PyErr_Format(PyExc_TypeError, "argument '%s': must be %s, not %s", arg, expected, type_name);
+}
+
+namespace {
+
+// Rewrites a TypeError raised by a protocol into the argument's message;
+// other errors (OverflowError, errors raised by user code) pass unchanged.
+void retype_error(const char* arg, const char* expected, PyObject* obj) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+        PyErr_Clear();
+        argument_type_error(arg, expected, obj);
+    }
+}
+
+}  // namespace
+
+std::optional<double> to_f64(PyObject* obj, const char* arg) {
+    const double v = PyFloat_AsDouble(obj);
+    if (v == -1.0 && PyErr_Occurred()) {
+        retype_error(arg, "real number", obj);
+        return std::nullopt;
+    }
+    return v;
+}
+
+std::optional<float> to_f32(PyObject* obj, const char* arg) {
+    const auto v = to_f64(obj, arg);
+    if (!v) return std::nullopt;
+    return static_cast<float>(*v);
+}
+
+std::optional<std::int64_t> to_i64(PyObject* obj, const char* arg) {
+    if (!PyLong_Check(obj) && !PyIndex_Check(obj)) {
+        argument_type_error(arg, "int", obj);
+        return std::nullopt;
+    }
+    const long long v = PyLong_AsLongLong(obj);
+    if (v == -1 && PyErr_Occurred()) {
+        retype_error(arg, "int", obj);
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(v);
+}
+
+std::optional<std::uint64_t> to_u64(PyObject* obj, const char* arg) {
+    if (!PyLong_Check(obj) && !PyIndex_Check(obj)) {
+        argument_type_error(arg, "int", obj);
+        return std::nullopt;
+    }
+    Owned as_int = Owned::steal(PyNumber_Index(obj));
+    if (!as_int) {
+        retype_error(arg, "int", obj);
+        return std::nullopt;
+    }
+    const unsigned long long v = PyLong_AsUnsignedLongLong(as_int.get());
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return std::nullopt;
+    return static_cast<std::uint64_t>(v);
+}
+
+std::optional<bool> to_bool(PyObject* obj, const char* arg) {
+    if (!PyBool_Check(obj)) {
+        argument_type_error(arg, "bool", obj);
+        return std::nullopt;
+    }
+    return obj == Py_True;
+}
+
+std::optional<std::string_view> utf8_view(PyObject* str) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(str, &size);
+    if (text == nullptr) return std::nullopt;
+    return std::string_view(text, static_cast<std::size_t>(size));
+}
+
+std::optional<std::string> to_string(PyObject* obj, const char* arg) {
+    if (!PyUnicode_Check(obj)) {
+        argument_type_error(arg, "str", obj);
+        return std::nullopt;
+    }
+    const auto view = utf8_view(obj);
+    if (!view) return std::nullopt;
+    return std::string(*view);
+}
+
+std::optional<std::optional<double>> to_optional_f64(PyObject* obj, const char* arg) {
+    if (obj == Py_None) return std::optional<double>{};
+    const auto v = to_f64(obj, arg);
+    if (!v) return std::nullopt;
+    return std::optional<double>{*v};
+}
+
+std::optional<std::optional<std::string>> to_optional_string(PyObject* obj, const char* arg) {
+    if (obj == Py_None) return std::optional<std::string>{};
+    auto v = to_string(obj, arg);
+    if (!v) return std::nullopt;
+    return std::optional<std::string>{std::move(*v)};
+}
+
+std::optional<std::vector<std::string>> to_string_list(PyObject* obj, const char* arg) {
+    if (PyUnicode_Check(obj) || PyBytes_Check(obj) || PyByteArray_Check(obj) || !PySequence_Check(obj)) {
+        argument_type_error(arg, "a sequence of str", obj);
+        return std::nullopt;
+    }
+    // A private list keeps the items alive even if converting one of them
+    // runs code that changes the caller's sequence.
+    Owned items = Owned::steal(PySequence_List(obj));
+    if (!items) {
+        retype_error(arg, "a sequence of str", obj);
+        return std::nullopt;
+    }
+    const Py_ssize_t n = PyList_GET_SIZE(items.get());
+    std::vector<std::string> out;
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PyList_GET_ITEM(items.get(), i);
+        if (!PyUnicode_Check(item)) {
+            PyErr_Format(PyExc_TypeError, "argument '%s': items must be str, not %s", arg, Py_TYPE(item)->tp_name);
+            return std::nullopt;
+        }
+        const auto view = utf8_view(item);
+        if (!view) return std::nullopt;
+        out.emplace_back(*view);
+    }
+    return out;
+}
+
+std::optional<NamedValues> to_named_values(PyObject* obj, const char* arg) {
+    if (!PyDict_Check(obj)) {
+        argument_type_error(arg, "dict", obj);
+        return std::nullopt;
+    }
+    // Snapshot the items first: a value's __float__ may change the dict.
+    Owned items = Owned::steal(PyDict_Items(obj));
+    if (!items) return std::nullopt;
+    const Py_ssize_t n = PyList_GET_SIZE(items.get());
+    NamedValues out;
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* pair = PyList_GET_ITEM(items.get(), i);
+        PyObject* key = PyTuple_GET_ITEM(pair, 0);
+        PyObject* value = PyTuple_GET_ITEM(pair, 1);
+        if (!PyUnicode_Check(key)) {
+            PyErr_Format(PyExc_TypeError, "argument '%s': keys must be str, not %s", arg, Py_TYPE(key)->tp_name);
+            return std::nullopt;
+        }
+        const auto name = utf8_view(key);
+        if (!name) return std::nullopt;
+        const double v = PyFloat_AsDouble(value);
+        if (v == -1.0 && PyErr_Occurred()) {
+            if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+                PyErr_Clear();
+                PyErr_Format(PyExc_TypeError, "argument '%s': values must be real numbers, not %s", arg,
+                             value == Py_None ? "None" : Py_TYPE(value)->tp_name);
+            }
+            return std::nullopt;
+        }
+        out.emplace_back(std::string(*name), static_cast<float>(v));
+    }
+    return out;
+}
+
+PyObject* to_py(const std::vector<double>& v) {
+    Owned list = Owned::steal(PyList_New(static_cast<Py_ssize_t>(v.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        PyObject* f = PyFloat_FromDouble(v[i]);
+        if (f == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), f);
+    }
+    return list.release();
+}
+
+}  // namespace quorvant::frame

@@ -1,0 +1,54 @@
+// Python faces of the model-performance functions.
+#include "data_handler/py_types_handler.hpp"
+#include "frame/args.hpp"
+#include "frame/barrier.hpp"
+#include "frame/numpy.hpp"
+#include "frame/raise.hpp"
+#include "model_perf/linear_regression.hpp"
+#include "registry.hpp"
+#include "reporting/py_report_utils.hpp"
+
+namespace quorvant::model_perf::python_impl {
+
+namespace {
+
+using data_handler::convert_f32;
+using data_handler::determine_type;
+
+PyObject* linear_regression(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr frame::Param kParams[] = {{"y_true_src"}, {"y_pred_src"}};
+    frame::Args<2> a;
+    if (!frame::extract("py_model_perf_linear_regression", kParams, args, nargs, kwnames, a)) return nullptr;
+    const auto y_true_array = frame::as_array(a[0], "y_true_src");
+    if (!y_true_array) return nullptr;
+    const auto y_pred_array = frame::as_array(a[1], "y_pred_src");
+    if (!y_pred_array) return nullptr;
+
+    auto y_true = convert_f32(*y_true_array, determine_type(*y_true_array));
+    std::optional<std::vector<float>> y_pred;
+    if (y_true) y_pred = convert_f32(*y_pred_array, determine_type(*y_pred_array));
+    if (!y_true || !y_pred) {
+        // This function reports every conversion failure the same way.
+        PyErr_Clear();
+        PyErr_SetString(PyExc_ValueError, "Invalid types passed");
+        return nullptr;
+    }
+    const auto result = linear_regression_runtime(*y_true, *y_pred);
+    if (!result) return frame::raise(result.error());
+    return reporting::report_to_py_dict(result->to_map());
+}
+
+}  // namespace
+
+}  // namespace quorvant::model_perf::python_impl
+
+namespace quorvant::registry {
+
+const PyMethodDef py_model_perf_linear_regression = {
+    "py_model_perf_linear_regression",
+    QUORVANT_FASTCALL(model_perf::python_impl::linear_regression),
+    METH_FASTCALL | METH_KEYWORDS,
+    "py_model_perf_linear_regression(y_true_src, y_pred_src)\n--\n\n",
+};
+
+}  // namespace quorvant::registry

@@ -1,0 +1,87 @@
+// The extension module: created once per process, in the main interpreter,
+// with its functions and classes registered in a fixed order.
+#include "frame/barrier.hpp"
+#include "frame/pyclass.hpp"
+#include "frame/refs.hpp"
+#include "registry.hpp"
+
+namespace {
+
+using quorvant::frame::Owned;
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "_quorvant", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+// Functions in registration order.
+const PyMethodDef* const kFunctions[] = {
+    // py_data_bias_analyzer
+    // py_data_bias_runtime_check
+    // py_data_bias_partial_check
+    // py_data_bias_analyzer_explicit_seg
+    // py_model_bias_analyzer
+    // py_model_bias_runtime_check
+    // py_model_bias_partial_check
+    // py_model_bias_analyzer_explicit_seg
+    &quorvant::registry::py_model_perf_linear_regression,
+    // py_model_perf_class_rt_full
+    // py_model_perf_class_rt_partial
+    // py_model_perf_classification
+    // py_model_perf_log_reg_rt_partial
+    // py_model_perf_logistic_regression
+    // py_model_perf_lin_reg_rt_full
+    // py_model_perf_lin_reg_rt_partial
+    // py_model_perf_log_reg_rt_full
+    // py_compute_drift_categorical_distribtuion
+    // py_compute_drift_continuous_distribtuion
+};
+
+// Classes in registration order.
+PyType_Spec* const kClasses[] = {
+    // PyCategoricalDataDrift
+    // PyContinuousDataDrift
+    // PyStreamingContinuousDataDriftFlush
+    // PyStreamingContinuousDataDriftDecay
+    // PyStreamingCategoricalDataDriftFlush
+    // PyStreamingCategoricalDataDriftDecay
+    // PyDataBiasStreaming
+    // PyModelBiasStreaming
+    // PyBinaryClassificationStreaming
+    // PyLinearRegressionStreaming
+    // PyLogisticRegressionStreaming
+    nullptr,
+};
+
+bool register_all(PyObject* module) {
+    Owned name = Owned::steal(PyUnicode_FromString("_quorvant"));
+    if (!name) return false;
+    for (const PyMethodDef* def : kFunctions) {
+        Owned fn = Owned::steal(PyCMethod_New(const_cast<PyMethodDef*>(def), module, name.get(), nullptr));
+        if (!fn || PyModule_AddObjectRef(module, def->ml_name, fn.get()) != 0) return false;
+    }
+    for (PyType_Spec* spec : kClasses) {
+        if (spec != nullptr && !quorvant::frame::add_type(module, spec)) return false;
+    }
+    return true;
+}
+
+// The module made by the first initialisation; later ones return it.
+PyObject* g_module = nullptr;
+
+PyObject* init() {
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+        PyErr_SetString(PyExc_ImportError, "quorvant._quorvant does not support sub-interpreters");
+        return nullptr;
+    }
+    if (g_module != nullptr) return Py_NewRef(g_module);
+    Owned module = Owned::steal(PyModule_Create(&module_def));
+    if (!module || !register_all(module.get())) return nullptr;
+    g_module = Py_NewRef(module.get());
+    return module.release();
+}
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__quorvant(void) {
+    return quorvant::frame::guarded_call<PyObject*>(nullptr, [] { return init(); });
+}

@@ -1,0 +1,54 @@
+"""Shared helpers of the test suite."""
+
+from __future__ import annotations
+
+import gc
+import os
+import sys
+import tracemalloc
+
+import pytest
+
+# Under the sanitizer build everything is slower; tests that loop for
+# statistics (leak checks, large inputs) take fewer rounds there.
+SANITIZED = os.environ.get("QUORVANT_SANITIZED") == "1"
+
+
+def call_quietly(fn, *args, **kwargs):
+    """Calls fn, swallowing any Exception; returns the exception or None."""
+    try:
+        fn(*args, **kwargs)
+    except Exception as exc:  # noqa: BLE001 - error paths are exercised on purpose
+        return exc
+    return None
+
+
+def assert_no_leak(fn, *args, rounds: int = 2000, slack: int = 4096, **kwargs):
+    """Calls fn(*args, **kwargs) many times (errors allowed) and checks that
+    neither traced memory nor the argument objects' reference counts grow."""
+    rounds = 50 if SANITIZED else rounds
+    objs = [a for a in list(args) + list(kwargs.values()) if not sys._is_immortal(a)] if hasattr(sys, "_is_immortal") else list(args) + list(kwargs.values())
+    for _ in range(20):  # warm caches (interned names, NumPy API import)
+        call_quietly(fn, *args, **kwargs)
+    gc.collect()
+    refs_before = [sys.getrefcount(o) for o in objs]
+    tracemalloc.start()
+    try:
+        gc.collect()
+        before = tracemalloc.get_traced_memory()[0]
+        for _ in range(rounds):
+            call_quietly(fn, *args, **kwargs)
+        gc.collect()
+        after = tracemalloc.get_traced_memory()[0]
+    finally:
+        tracemalloc.stop()
+    refs_after = [sys.getrefcount(o) for o in objs]
+    assert refs_after == refs_before, "argument reference counts changed"
+    assert after - before < slack, f"memory grew by {after - before} bytes over {rounds} calls"
+
+
+def raises_exactly(exc_type, message: str):
+    """pytest.raises that also checks the whole message text."""
+    import re
+
+    return pytest.raises(exc_type, match="^" + re.escape(message) + "$")
