@@ -1,0 +1,140 @@
+"""The module itself, the call frame shared by every function, and the
+conversion of NumPy inputs."""
+
+import ctypes
+import inspect
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import quorvant as q
+from quorvant import _quorvant
+from support import raises_exactly
+
+FUNCTIONS = [
+    "py_data_bias_analyzer", "py_data_bias_runtime_check", "py_data_bias_partial_check",
+    "py_data_bias_analyzer_explicit_seg", "py_model_bias_analyzer", "py_model_bias_runtime_check",
+    "py_model_bias_partial_check", "py_model_bias_analyzer_explicit_seg", "py_model_perf_linear_regression",
+    "py_model_perf_class_rt_full", "py_model_perf_class_rt_partial", "py_model_perf_classification",
+    "py_model_perf_log_reg_rt_partial", "py_model_perf_logistic_regression", "py_model_perf_lin_reg_rt_full",
+    "py_model_perf_lin_reg_rt_partial", "py_model_perf_log_reg_rt_full",
+    "py_compute_drift_categorical_distribtuion", "py_compute_drift_continuous_distribtuion",
+]
+CLASSES = [
+    "PyCategoricalDataDrift", "PyContinuousDataDrift", "PyStreamingContinuousDataDriftFlush",
+    "PyStreamingContinuousDataDriftDecay", "PyStreamingCategoricalDataDriftFlush",
+    "PyStreamingCategoricalDataDriftDecay", "PyDataBiasStreaming", "PyModelBiasStreaming",
+    "PyBinaryClassificationStreaming", "PyLinearRegressionStreaming", "PyLogisticRegressionStreaming",
+]
+
+
+def test_module_lists_its_functions_then_classes_in_order():
+    public = [n for n in vars(_quorvant) if not n.startswith("__")]
+    registered = [n for n in FUNCTIONS + CLASSES if n in public]
+    assert public == registered
+    assert _quorvant.__name__ == "quorvant._quorvant" or _quorvant.__name__ == "_quorvant"
+    assert _quorvant.__doc__ == ""
+
+
+def test_repeated_initialisation_returns_the_first_module():
+    lib = ctypes.PyDLL(_quorvant.__file__)
+    init = lib.PyInit__quorvant
+    init.restype = ctypes.py_object
+    assert init() is _quorvant
+
+
+def test_sub_interpreter_import_fails():
+    interpreters = pytest.importorskip("_interpreters" if sys.version_info >= (3, 13) else "_xxsubinterpreters")
+    interp = interpreters.create()
+    try:
+        code = "import quorvant._quorvant"
+        if sys.version_info >= (3, 13):
+            err = interpreters.run_string(interp, code)
+            assert err is not None and "ImportError" in str(err.type)
+        else:
+            with pytest.raises(Exception, match="ImportError|subinterp"):
+                interpreters.run_string(interp, code)
+    finally:
+        interpreters.destroy(interp)
+
+
+def test_text_signature():
+    sig = inspect.signature(q.py_model_perf_linear_regression)
+    assert str(sig) == "(y_true_src, y_pred_src)"
+    assert q.py_model_perf_linear_regression.__doc__ in ("", None)
+
+
+Y = np.array([1.0, 2.0])
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((Y,), {}, "py_model_perf_linear_regression() missing required argument 'y_pred_src' (pos 2)"),
+        ((), {"y_pred_src": Y}, "py_model_perf_linear_regression() missing required argument 'y_true_src' (pos 1)"),
+        ((Y, Y, Y), {}, "py_model_perf_linear_regression() takes exactly 2 positional arguments (3 given)"),
+        ((Y, Y), {"other": 1}, "py_model_perf_linear_regression() got an unexpected keyword argument 'other'"),
+        ((Y,), {"y_true_src": Y}, "argument for py_model_perf_linear_regression() given by name ('y_true_src') and position (1)"),
+    ],
+)
+def test_argument_errors(args, kwargs, message):
+    with raises_exactly(TypeError, message):
+        q.py_model_perf_linear_regression(*args, **kwargs)
+
+
+def test_keyword_and_positional_calls_agree():
+    y = np.array([1.0, 2.0, 4.0])
+    p = np.array([1.5, 2.0, 3.0])
+    want = q.py_model_perf_linear_regression(y, p)
+    assert q.py_model_perf_linear_regression(y_pred_src=p, y_true_src=y) == want
+    assert q.py_model_perf_linear_regression(y, y_pred_src=p) == want
+
+
+NUMERIC = ["float64", "float32", "int8", "int16", "int32", "int64", "uint8", "uint16", "uint32", "uint64"]
+
+
+@pytest.mark.parametrize("dtype", NUMERIC)
+def test_every_numeric_dtype_and_layout_reads_alike(dtype):
+    values = np.array([0, 1, 3, 7, 100, 5, 2, 9], dtype=dtype)
+    want = q.py_model_perf_linear_regression(values.astype(np.float64), values[::-1].astype(np.float64))
+    padded = np.zeros(2 * values.size, dtype=dtype)
+    padded[::2] = values
+    strided = padded[::2]
+    reversed_view = values[::-1].copy()[::-1]  # negative stride
+    for y in (values, strided, reversed_view):
+        assert q.py_model_perf_linear_regression(y, values[::-1]) == want
+
+
+def test_large_integers_round_like_the_float_protocol():
+    # uint64 beyond the signed range and int64 beyond 2^24 go through the
+    # float protocol: nearest double, then nearest f32.
+    big = np.array([2**64 - 1, 2**63 + 12345, 2**24 + 1, 3], dtype=np.uint64)
+    as_floats = np.array([float(v) for v in big], dtype=np.float64)
+    assert q.py_model_perf_linear_regression(big, big[::-1]) == q.py_model_perf_linear_regression(
+        as_floats, as_floats[::-1]
+    )
+
+
+def test_environment_values_are_read_once_and_parsed_strictly():
+    # Parsing rules of both variables, checked in fresh interpreters; the
+    # first use fixes the value.
+    code = r"""
+import numpy as np, quorvant as q
+y = np.array([1.0, 0.0]); s = np.array([0.0, 1.0])
+print(q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"])
+"""
+    def logloss(env_value):
+        env = {"PATH": "", "QUORVANT_STABILITY_EPS": env_value} if env_value is not None else {"PATH": ""}
+        out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
+        return out.stdout.strip() or out.stderr.strip().splitlines()[-1]
+
+    if not hasattr(q, "py_model_perf_logistic_regression"):
+        pytest.skip("needs the logistic regression function")
+    default = logloss(None)
+    assert logloss("abc") == default
+    assert logloss(" 1e-12") == default
+    assert logloss("1e-12") == default
+    assert logloss("0.001") != default
+    assert logloss("1E-3") == logloss("0.001") == logloss("+0.001")
