@@ -1,5 +1,7 @@
 #include "frame/args.hpp"
 
+#include <string>
+
 namespace quorvant::frame {
 
 namespace {
@@ -62,8 +64,9 @@ bool place_keyword(const char* function, std::span<const Param> params, PyObject
 bool check_missing(const char* function, std::span<const Param> params, std::span<PyObject*> out) {
     for (std::size_t i = 0; i < params.size(); ++i) {
         if (out[i] == nullptr && !params[i].optional) {
-            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%.*s' (pos %zd)", function,
-                         static_cast<int>(params[i].name.size()), params[i].name.data(),
+            // (%.*s is not available to PyErr_Format before 3.12)
+            const std::string name(params[i].name);
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zd)", function, name.c_str(),
                          static_cast<Py_ssize_t>(i + 1));
             return false;
         }
