@@ -33,7 +33,7 @@ build: $(STAMP)
 # is off because the interpreter itself keeps memory until exit; any other
 # report aborts the run.
 sanitize: $(STAMP)
-	$(VENV)/bin/cmake -S . -B $(ASAN) -G Ninja -DQUORVANT_SANITIZE=ON \
+	$(VENV)/bin/cmake -S . -B $(ASAN) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DQUORVANT_SANITIZE=ON \
 	    -DPython_EXECUTABLE=$(abspath $(PY)) -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	$(VENV)/bin/cmake --build $(ASAN)
 	rm -rf $(ASAN)/site && mkdir -p $(ASAN)/site/quorvant
