@@ -20,8 +20,7 @@ DictItems::~DictItems() {
     for (PyObject* p : items_) Py_DECREF(p);
 }
 
-bool check_key(PyObject* key, const char* arg) {
-    if (PyUnicode_Check(key)) return true;
+bool key_type_error(PyObject* key, const char* arg) {
     PyErr_Format(PyExc_TypeError, "argument '%s': keys must be str, not %s", arg, Py_TYPE(key)->tp_name);
     return false;
 }

@@ -48,8 +48,9 @@ private:
     std::vector<PyObject*> items_;  // key, value, key, value, ...
 };
 
-// False with "argument 'x': keys must be str, not T" unless `key` is a str.
-bool check_key(PyObject* key, const char* arg);
+// "argument 'x': keys must be str, not T"; returns false.
+bool key_type_error(PyObject* key, const char* arg);
+inline bool check_key(PyObject* key, const char* arg) { return PyUnicode_Check(key) || key_type_error(key, arg); }
 // The float protocol narrowed to f32; a TypeError names the argument.
 bool value_f32(PyObject* value, const char* arg, float& out);
 // The text of a str for an error message; unencodable characters escaped.
@@ -75,7 +76,7 @@ const std::array<PyObject*, metrics::metric_count<M>>& interned_names() {
 template <class M>
 class MetricDictReader {
 public:
-    explicit MetricDictReader(UnknownKeys unknown) : unknown_(unknown) {}
+    explicit MetricDictReader(UnknownKeys unknown) : names_(interned_names<M>()), unknown_(unknown) {}
 
     // One entry whose key is known to be a str.
     bool take(PyObject* key, float value) {
@@ -96,11 +97,10 @@ private:
     // last match left off (dictionaries usually follow variant order).
     std::optional<M> resolve(PyObject* key) {
         constexpr std::size_t K = metrics::metric_count<M>;
-        const auto& names = interned_names<M>();
         for (std::size_t j = 0; j < K; ++j) {
             std::size_t i = hint_ + j;
             if (i >= K) i -= K;
-            if (key == names[i]) {
+            if (key == names_[i]) {
                 hint_ = i + 1 < K ? i + 1 : 0;
                 return static_cast<M>(i);
             }
@@ -110,6 +110,7 @@ private:
         return metrics::parse<M>(*text);
     }
 
+    const std::array<PyObject*, metrics::metric_count<M>>& names_;
     UnknownKeys unknown_;
     std::size_t hint_ = 0;
     MetricDict<M> out_;
