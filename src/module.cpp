@@ -16,22 +16,22 @@ PyModuleDef module_def = {
 // Functions in registration order.
 const PyMethodDef* const kFunctions[] = {
     // py_data_bias_analyzer
-    // py_data_bias_runtime_check
-    // py_data_bias_partial_check
+    &quorvant::registry::py_data_bias_runtime_check,
+    &quorvant::registry::py_data_bias_partial_check,
     // py_data_bias_analyzer_explicit_seg
     // py_model_bias_analyzer
-    // py_model_bias_runtime_check
-    // py_model_bias_partial_check
+    &quorvant::registry::py_model_bias_runtime_check,
+    &quorvant::registry::py_model_bias_partial_check,
     // py_model_bias_analyzer_explicit_seg
     &quorvant::registry::py_model_perf_linear_regression,
-    // py_model_perf_class_rt_full
-    // py_model_perf_class_rt_partial
+    &quorvant::registry::py_model_perf_class_rt_full,
+    &quorvant::registry::py_model_perf_class_rt_partial,
     // py_model_perf_classification
-    // py_model_perf_log_reg_rt_partial
+    &quorvant::registry::py_model_perf_log_reg_rt_partial,
     // py_model_perf_logistic_regression
-    // py_model_perf_lin_reg_rt_full
-    // py_model_perf_lin_reg_rt_partial
-    // py_model_perf_log_reg_rt_full
+    &quorvant::registry::py_model_perf_lin_reg_rt_full,
+    &quorvant::registry::py_model_perf_lin_reg_rt_partial,
+    &quorvant::registry::py_model_perf_log_reg_rt_full,
     // py_compute_drift_categorical_distribtuion
     // py_compute_drift_continuous_distribtuion
 };

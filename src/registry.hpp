@@ -8,6 +8,17 @@ namespace quorvant::registry {
 
 // Module functions.
 extern const PyMethodDef py_model_perf_linear_regression;
+// Runtime checks.
+extern const PyMethodDef py_data_bias_runtime_check;
+extern const PyMethodDef py_data_bias_partial_check;
+extern const PyMethodDef py_model_bias_runtime_check;
+extern const PyMethodDef py_model_bias_partial_check;
+extern const PyMethodDef py_model_perf_class_rt_full;
+extern const PyMethodDef py_model_perf_class_rt_partial;
+extern const PyMethodDef py_model_perf_lin_reg_rt_full;
+extern const PyMethodDef py_model_perf_lin_reg_rt_partial;
+extern const PyMethodDef py_model_perf_log_reg_rt_full;
+extern const PyMethodDef py_model_perf_log_reg_rt_partial;
 
 // Classes.
 
