@@ -32,6 +32,27 @@ PyObject* py_name(M m) {
 }
 
 namespace detail {
+// The report's four keys, interned once (constants, like the names).
+struct ReportKeys {
+    PyObject* passed;
+    PyObject* failed_report;
+    PyObject* metric;
+    PyObject* drift;
+};
+inline const ReportKeys* report_keys() {
+    static const ReportKeys keys = {
+        PyUnicode_InternFromString("passed"),
+        PyUnicode_InternFromString("failed_report"),
+        PyUnicode_InternFromString("metric"),
+        PyUnicode_InternFromString("drift"),
+    };
+    if (!keys.passed || !keys.failed_report || !keys.metric || !keys.drift) {
+        if (!PyErr_Occurred()) PyErr_NoMemory();
+        return nullptr;
+    }
+    return &keys;
+}
+
 inline bool set_item(PyObject* dict, PyObject* key, PyObject* value) {
     frame::Owned k = frame::Owned::steal(key);
     frame::Owned v = frame::Owned::steal(value);
@@ -44,9 +65,11 @@ inline bool set_item(PyObject* dict, PyObject* key, PyObject* value) {
 // "drift": float}, ...]}.
 template <class M>
 PyObject* into_py_dict(const DriftReport<M>& report) {
+    const detail::ReportKeys* keys = detail::report_keys();
+    if (keys == nullptr) return nullptr;
     frame::Owned dict = frame::Owned::steal(PyDict_New());
     if (!dict) return nullptr;
-    if (PyDict_SetItemString(dict.get(), "passed", report.passed ? Py_True : Py_False) != 0) return nullptr;
+    if (PyDict_SetItem(dict.get(), keys->passed, report.passed ? Py_True : Py_False) != 0) return nullptr;
     if (report.passed || !report.failed_report) return dict.release();
     frame::Owned list = frame::Owned::steal(PyList_New(0));
     if (!list) return nullptr;
@@ -56,11 +79,11 @@ PyObject* into_py_dict(const DriftReport<M>& report) {
         frame::Owned name = frame::Owned::steal(py_name(entry.metric));
         frame::Owned drift = frame::Owned::steal(PyFloat_FromDouble(static_cast<double>(entry.drift)));
         if (!name || !drift) return nullptr;
-        if (PyDict_SetItemString(item.get(), "metric", name.get()) != 0) return nullptr;
-        if (PyDict_SetItemString(item.get(), "drift", drift.get()) != 0) return nullptr;
+        if (PyDict_SetItem(item.get(), keys->metric, name.get()) != 0) return nullptr;
+        if (PyDict_SetItem(item.get(), keys->drift, drift.get()) != 0) return nullptr;
         if (PyList_Append(list.get(), item.get()) != 0) return nullptr;
     }
-    if (PyDict_SetItemString(dict.get(), "failed_report", list.get()) != 0) return nullptr;
+    if (PyDict_SetItem(dict.get(), keys->failed_report, list.get()) != 0) return nullptr;
     return dict.release();
 }
 
