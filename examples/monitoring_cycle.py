@@ -33,9 +33,14 @@ def regression_section(rng: np.random.Generator) -> None:
 
 
 def main() -> None:
+    import demo_checks
+
     rng = np.random.default_rng(2026)
     print("Quorvant monitoring cycle on sample data")
+    print("\n== Training time and production: batch metrics")
     regression_section(rng)
+    print("\n== Production: runtime checks against the baseline")
+    demo_checks.main()
 
 
 if __name__ == "__main__":
