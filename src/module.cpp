@@ -32,8 +32,8 @@ const PyMethodDef* const kFunctions[] = {
     // py_model_perf_lin_reg_rt_full
     // py_model_perf_lin_reg_rt_partial
     // py_model_perf_log_reg_rt_full
-    // py_compute_drift_categorical_distribtuion
-    // py_compute_drift_continuous_distribtuion
+    &quorvant::registry::py_compute_drift_categorical_distribtuion,
+    &quorvant::registry::py_compute_drift_continuous_distribtuion,
 };
 
 // Classes in registration order.

@@ -8,6 +8,8 @@ namespace quorvant::registry {
 
 // Module functions.
 extern const PyMethodDef py_model_perf_linear_regression;
+extern const PyMethodDef py_compute_drift_categorical_distribtuion;
+extern const PyMethodDef py_compute_drift_continuous_distribtuion;
 
 // Classes.
 
