@@ -38,12 +38,12 @@ const PyMethodDef* const kFunctions[] = {
 
 // Classes in registration order.
 PyType_Spec* const kClasses[] = {
-    // PyCategoricalDataDrift
-    // PyContinuousDataDrift
-    // PyStreamingContinuousDataDriftFlush
-    // PyStreamingContinuousDataDriftDecay
-    // PyStreamingCategoricalDataDriftFlush
-    // PyStreamingCategoricalDataDriftDecay
+    &quorvant::registry::PyCategoricalDataDrift,
+    &quorvant::registry::PyContinuousDataDrift,
+    &quorvant::registry::PyStreamingContinuousDataDriftFlush,
+    &quorvant::registry::PyStreamingContinuousDataDriftDecay,
+    &quorvant::registry::PyStreamingCategoricalDataDriftFlush,
+    &quorvant::registry::PyStreamingCategoricalDataDriftDecay,
     // PyDataBiasStreaming
     // PyModelBiasStreaming
     // PyBinaryClassificationStreaming

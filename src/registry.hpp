@@ -12,6 +12,12 @@ extern const PyMethodDef py_compute_drift_categorical_distribtuion;
 extern const PyMethodDef py_compute_drift_continuous_distribtuion;
 
 // Classes.
+extern PyType_Spec PyCategoricalDataDrift;
+extern PyType_Spec PyContinuousDataDrift;
+extern PyType_Spec PyStreamingContinuousDataDriftFlush;
+extern PyType_Spec PyStreamingContinuousDataDriftDecay;
+extern PyType_Spec PyStreamingCategoricalDataDriftFlush;
+extern PyType_Spec PyStreamingCategoricalDataDriftDecay;
 
 }  // namespace quorvant::registry
 

@@ -170,3 +170,36 @@ def categorical_scores(baseline, candidate, kinds, eps=EPS):
         counts[index.get(label, len(hist) - 1)] += 1.0
     s = seq_sum(counts)
     return [score(k, hist, counts, s, "categorical", eps) for k in kinds]
+
+
+class StreamModel:
+    """A streaming detector fed one sample at a time. The clock is reduced to
+    `time_due`: whether a cadence check finds the cadence reached (a cadence
+    of 0 always does, the default day never does in a test)."""
+
+    def __init__(self, hist, bin_of, family, mode, half_life=None, rate=None, time_due=False):
+        self.hist, self.bin_of, self.family, self.mode = list(hist), bin_of, family, mode
+        self.bins = [0.0] * len(self.hist)
+        self.total = 0.0
+        self.decay = 2.0 ** (-1.0 / float(half_life or 86400))
+        self.rate = float(1_000_000 if rate is None else rate)
+        self.time_due = time_due
+
+    def add(self, x):
+        if self.mode == "flush":
+            if self.total >= self.rate or ((int(self.total) & 255) == 0 and self.time_due):
+                self.flush()
+        self.bins[self.bin_of(x)] += 1.0
+        self.total += 1.0
+
+    def flush(self):
+        self.bins = [0.0] * len(self.bins)
+        self.total = 0.0
+
+    def scores(self, kinds, eps=EPS):
+        if seq_sum(self.bins) == 0.0:
+            raise ValueError("Data used for runtime drift analysis must be non empty")
+        if self.mode == "decay":
+            self.bins = [w * self.decay for w in self.bins]
+            self.total *= self.decay
+        return [score(k, self.hist, self.bins, self.total, self.family, eps) for k in kinds]
