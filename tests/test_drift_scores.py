@@ -276,6 +276,25 @@ def test_large_inputs_match_numpy_histogram():
     same_bits(cont(base, cand, ALL, None), want)
 
 
+@pytest.mark.parametrize("rule", RULES)
+def test_large_baselines_take_the_linear_time_orderings(rule):
+    # Above a few thousand values the quartiles come from a radix selection
+    # and Scott's sums from a radix sort; they must match a full sort.
+    rng = np.random.default_rng(9)
+    n = 20_000 if SANITIZED else 70_000
+    baselines = [
+        rng.normal(size=n),
+        np.concatenate([np.zeros(n // 2), -np.zeros(n // 4), rng.integers(-3, 4, n // 4)]).astype(float),
+        rng.uniform(1.0, 1.0625, size=n),  # one selection bucket holds everything
+        np.concatenate([rng.exponential(size=n) * 1e-3, [-1e6, 1e6]]),
+    ]
+    cand = np.concatenate([rng.normal(size=500), [0.0, -0.0, 1.03125, np.nan]])
+    for base in baselines:
+        if ref.num_bins(rule, list(base)) > 20_000:
+            continue
+        same_bits(cont(base, cand, ALL, rule), ref.continuous_scores(list(base), list(cand), ALL, rule))
+
+
 def test_no_leaks_on_success_and_error_paths():
     base, cand = f64(np.arange(50.0)), f64([1.0, 70.0])
     assert_no_leak(cont, base, cand, ALL, "Scott")
