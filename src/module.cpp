@@ -32,18 +32,18 @@ const PyMethodDef* const kFunctions[] = {
     &quorvant::registry::py_model_perf_lin_reg_rt_full,
     &quorvant::registry::py_model_perf_lin_reg_rt_partial,
     &quorvant::registry::py_model_perf_log_reg_rt_full,
-    // py_compute_drift_categorical_distribtuion
-    // py_compute_drift_continuous_distribtuion
+    &quorvant::registry::py_compute_drift_categorical_distribtuion,
+    &quorvant::registry::py_compute_drift_continuous_distribtuion,
 };
 
 // Classes in registration order.
 PyType_Spec* const kClasses[] = {
-    // PyCategoricalDataDrift
-    // PyContinuousDataDrift
-    // PyStreamingContinuousDataDriftFlush
-    // PyStreamingContinuousDataDriftDecay
-    // PyStreamingCategoricalDataDriftFlush
-    // PyStreamingCategoricalDataDriftDecay
+    &quorvant::registry::PyCategoricalDataDrift,
+    &quorvant::registry::PyContinuousDataDrift,
+    &quorvant::registry::PyStreamingContinuousDataDriftFlush,
+    &quorvant::registry::PyStreamingContinuousDataDriftDecay,
+    &quorvant::registry::PyStreamingCategoricalDataDriftFlush,
+    &quorvant::registry::PyStreamingCategoricalDataDriftDecay,
     // PyDataBiasStreaming
     // PyModelBiasStreaming
     // PyBinaryClassificationStreaming

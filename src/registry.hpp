@@ -19,8 +19,16 @@ extern const PyMethodDef py_model_perf_lin_reg_rt_full;
 extern const PyMethodDef py_model_perf_lin_reg_rt_partial;
 extern const PyMethodDef py_model_perf_log_reg_rt_full;
 extern const PyMethodDef py_model_perf_log_reg_rt_partial;
+extern const PyMethodDef py_compute_drift_categorical_distribtuion;
+extern const PyMethodDef py_compute_drift_continuous_distribtuion;
 
 // Classes.
+extern PyType_Spec PyCategoricalDataDrift;
+extern PyType_Spec PyContinuousDataDrift;
+extern PyType_Spec PyStreamingContinuousDataDriftFlush;
+extern PyType_Spec PyStreamingContinuousDataDriftDecay;
+extern PyType_Spec PyStreamingCategoricalDataDriftFlush;
+extern PyType_Spec PyStreamingCategoricalDataDriftDecay;
 
 }  // namespace quorvant::registry
 

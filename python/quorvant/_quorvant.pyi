@@ -48,3 +48,170 @@ def py_model_perf_log_reg_rt_full(baseline: MetricDict, latest: MetricDict, thre
 
 def py_model_perf_log_reg_rt_partial(baseline: MetricDict, latest: MetricDict, evaluation_metrics: Sequence[str], threshold: float = 0.10) -> DriftReportDict:
     """The logistic-regression check on the listed metrics."""
+# Data drift
+#
+# Drift type names: "JensenShannon", "PopulationStabilityIndex", "WassersteinDistance",
+# "KullbackLeibler". Bin rules (quantile types): "FreedmanDiaconis" (the default, for None),
+# "Scott", "Sturges".
+def py_compute_drift_categorical_distribtuion(
+    baseline: Sequence[str], candidate: Sequence[str], drift_metrics: Sequence[str]
+) -> list[float]:
+    """Scores of the candidate labels against the baseline labels, one per name in drift_metrics,
+    in order. Labels unknown to the baseline count in one extra bin."""
+def py_compute_drift_continuous_distribtuion(
+    baseline: npt.NDArray[np.float64],
+    candidate: npt.NDArray[np.float64],
+    drift_metrics: Sequence[str],
+    quantile_type: str | None,
+) -> list[float]:
+    """Scores of the candidate values against a histogram of the baseline values (contiguous 1-D
+    float64 arrays; the bin count follows from the rule), one per name in drift_metrics, in order."""
+class PyCategoricalDataDrift:
+    """Batch categorical data drift detector. Computes drift metrics between a fixed
+    baseline label distribution and a runtime label slice on each call."""
+    def __init__(self, baseline_data: Sequence[str]) -> None: ...
+    def compute_drift(self, runtime_data: Sequence[str], drift_type: str) -> float:
+        """One score of the runtime labels against the baseline."""
+    def compute_drift_mutliple_criteria(self, runtime_data: Sequence[str], drift_types: Sequence[str]) -> list[float]:
+        """One score per name, in order, from one count of the runtime labels."""
+    def reset_baseline(self, new_baseline: Sequence[str]) -> None:
+        """Replace the baseline with a new set of labels, recomputing the distribution."""
+    def export_baseline(self) -> dict[str, float]:
+        """Return the baseline label frequencies as a normalized distribution."""
+    @property
+    def num_bins(self) -> int:
+        """Distinct baseline labels plus one bin for unseen labels."""
+class PyContinuousDataDrift:
+    """Batch continuous data drift detector. Computes drift metrics between a fixed
+    baseline histogram and a runtime data slice on each call."""
+    def __init__(self, baseline_data: npt.NDArray[np.float64], quantile_type_str: str | None) -> None: ...
+    def compute_drift(self, runtime_data: npt.NDArray[np.float64], drift_type: str) -> float:
+        """One score of the runtime values against the baseline histogram."""
+    def compute_drift_mutliple_criteria(
+        self, runtime_data: npt.NDArray[np.float64], drift_types: Sequence[str]
+    ) -> list[float]:
+        """One score per name, in order, from one histogram of the runtime values."""
+    def reset_baseline(self, baseline_data: npt.NDArray[np.float64]) -> None:
+        """Replace the baseline with a new data slice, recomputing the histogram."""
+    def export_baseline(self) -> list[float]:
+        """Return the baseline as a normalized probability distribution (sums to 1.0)."""
+    @property
+    def num_bins(self) -> int:
+        """Number of histogram bins used for this baseline."""
+class PyStreamingContinuousDataDriftFlush:
+    """Streaming continuous data drift detector in flush mode. Accumulates runtime
+    samples and resets accumulated bins on each flush (every flush_rate samples, default
+    1,000,000, or every flush_cadence seconds, default 86,400, checked every 256 samples)."""
+    def __init__(
+        self,
+        baseline_data: npt.NDArray[np.float64],
+        quantile_type_str: str | None,
+        flush_rate_opt: int | None,
+        flush_cadence_opt: int | None,
+    ) -> None: ...
+    def compute_drift(self, drift_type: str) -> float:
+        """One score of the stream against the baseline (never flushes)."""
+    def compute_drift_multiple_criteria(self, drift_types: Sequence[str]) -> list[float]:
+        """One score per name, in order."""
+    def reset_baseline(self, baseline_data: npt.NDArray[np.float64]) -> None:
+        """Replace the baseline distribution with a new data slice and clear the stream."""
+    def update_stream_batch(self, runtime_data: npt.NDArray[np.float64]) -> None:
+        """Add a batch of runtime samples to the stream buffer."""
+    def update_stream(self, runtime_example: float) -> None:
+        """Add a single runtime sample to the stream buffer."""
+    def export_snapshot(self) -> dict[str, list[float]]:
+        """{"binEdges", "baselineBins", "streamBins"}: edges, baseline shares, normalised stream."""
+    def export_baseline(self) -> list[float]:
+        """Return the baseline as a normalized probability distribution (sums to 1.0)."""
+    def flush(self) -> None:
+        """Flush the stream, resetting accumulated runtime bins."""
+    @property
+    def total_samples(self) -> int:
+        """Total number of runtime samples accumulated since the last flush."""
+    @property
+    def n_bins(self) -> int:
+        """Number of histogram bins."""
+    @property
+    def last_flush(self) -> int:
+        """Whole seconds elapsed since the last flush, on the monotonic clock."""
+class PyStreamingContinuousDataDriftDecay:
+    """Streaming continuous data drift detector in decay mode. Applies exponential
+    decay to accumulated runtime bins on each drift computation, giving more weight
+    to recent samples (half-life decay_opt in drift computations, default 86,400)."""
+    def __init__(
+        self, baseline_data: npt.NDArray[np.float64], quantile_type_str: str | None, decay_opt: int | None
+    ) -> None: ...
+    def compute_drift(self, drift_type: str) -> float:
+        """Apply decay to stream bins and compute a single drift metric."""
+    def compute_drift_multiple_criteria(self, drift_types: Sequence[str]) -> list[float]:
+        """Apply decay once and compute one score per name, in order."""
+    def reset_baseline(self, baseline_data: npt.NDArray[np.float64]) -> None:
+        """Replace the baseline distribution with a new data slice and clear the stream."""
+    def update_stream_batch(self, runtime_data: npt.NDArray[np.float64]) -> None:
+        """Add a batch of runtime samples to the stream buffer."""
+    def update_stream(self, runtime_example: float) -> None:
+        """Add a single runtime sample to the stream buffer."""
+    def export_snapshot(self) -> dict[str, list[float]]:
+        """{"binEdges", "baselineBins", "streamBins"}: edges, baseline shares, normalised stream."""
+    def export_baseline(self) -> list[float]:
+        """Return the baseline as a normalized probability distribution (sums to 1.0)."""
+    @property
+    def total_samples(self) -> int:
+        """Effective sample count after decay weighting."""
+    @property
+    def n_bins(self) -> int:
+        """Number of histogram bins."""
+class PyStreamingCategoricalDataDriftFlush:
+    """Streaming categorical data drift detector in flush mode. Accumulates runtime
+    label counts and resets accumulated bins on each flush."""
+    def __init__(self, baseline_data: Sequence[str], flush_rate: int | None, flush_cadence: int | None) -> None: ...
+    def compute_drift(self, drift_type: str) -> float:
+        """One score of the stream against the baseline (never flushes)."""
+    def compute_drift_multiple_criteria(self, drift_types: Sequence[str]) -> list[float]:
+        """One score per name, in order."""
+    def reset_baseline(self, new_baseline: Sequence[str]) -> None:
+        """Replace the baseline distribution with a new set of labels and clear the stream."""
+    def update_stream_batch(self, runtime_data: Sequence[str]) -> None:
+        """Add a batch of runtime labels to the stream buffer."""
+    def update_stream(self, runtime_example: str) -> None:
+        """Add a single runtime label to the stream buffer."""
+    def export_snapshot(self) -> dict[str, float]:
+        """The current count of each baseline label (unseen labels are not listed)."""
+    def export_baseline(self) -> dict[str, float]:
+        """Return the baseline label frequencies as a normalized distribution."""
+    def flush(self) -> None:
+        """Flush the stream, resetting accumulated runtime label counts."""
+    @property
+    def total_samples(self) -> int:
+        """Total number of runtime samples accumulated since the last flush."""
+    @property
+    def n_bins(self) -> int:
+        """Number of distinct label bins."""
+    @property
+    def last_flush(self) -> int:
+        """Whole seconds elapsed since the last flush, on the monotonic clock."""
+class PyStreamingCategoricalDataDriftDecay:
+    """Streaming categorical data drift detector in decay mode. Applies exponential
+    decay to accumulated label counts on each drift computation, giving more weight
+    to recent samples."""
+    def __init__(self, baseline_data: Sequence[str], half_life_opt: int | None) -> None: ...
+    def compute_drift(self, drift_type: str) -> float:
+        """Apply decay to stream bins and compute a single drift metric."""
+    def compute_drift_multiple_criteria(self, drift_types: Sequence[str]) -> list[float]:
+        """Apply decay once and compute one score per name, in order."""
+    def reset_baseline(self, new_baseline: Sequence[str]) -> None:
+        """Replace the baseline distribution with a new set of labels and clear the stream."""
+    def update_stream_batch(self, runtime_data: Sequence[str]) -> None:
+        """Add a batch of runtime labels to the stream buffer."""
+    def update_stream(self, runtime_example: str) -> None:
+        """Add a single runtime label to the stream buffer."""
+    def export_snapshot(self) -> dict[str, float]:
+        """The current (decayed) weight of each baseline label."""
+    def export_baseline(self) -> dict[str, float]:
+        """Return the baseline label frequencies as a normalized distribution."""
+    @property
+    def total_samples(self) -> int:
+        """Effective sample count after decay weighting."""
+    @property
+    def n_bins(self) -> int:
+        """Number of distinct label bins."""

@@ -1,0 +1,122 @@
+#include "drift/baseline.hpp"
+
+#include <cmath>
+#include <limits>
+
+namespace quorvant::drift {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Number of edges e[i] <= x among m ascending (non-decreasing) edges; NaN
+// compares false with every edge and gives 0.
+std::size_t count_at_or_below(const double* e, std::size_t m, double x) noexcept {
+    std::size_t lo = 0, len = m;
+    while (len > 0) {
+        const std::size_t half = len / 2;
+        if (e[lo + half] <= x) {
+            lo += half + 1;
+            len -= half + 1;
+        } else {
+            len = half;
+        }
+    }
+    return lo;
+}
+
+// Up to this many bins the counting loop keeps four interleaved histograms,
+// so neighbouring values that hit the same bin do not wait on each other.
+constexpr std::size_t kInterleaveBins = 4096;
+
+std::expected<void, errors::DriftError> validate(std::span<const double> values, const BaselineSummary& s) {
+    if (values.size() < 2) return std::unexpected(errors::DriftError::EmptyBaselineData);
+    if (s.has_nan) return std::unexpected(errors::DriftError::NaNValueError);
+    if (s.has_inf) return std::unexpected(errors::DriftError::NonFiniteBaseline);
+    return {};
+}
+
+}  // namespace
+
+std::expected<void, errors::DriftError> validate_baseline_data(std::span<const double> values) {
+    return validate(values, summarize(values));
+}
+
+std::expected<BaselineContinuousBins, errors::DriftError> BaselineContinuousBins::create(
+    std::span<const double> values, QuantileType q) {
+    BaselineContinuousBins b;
+    if (auto r = b.rebuild(values, q); !r) return std::unexpected(r.error());
+    return b;
+}
+
+std::expected<void, errors::DriftError> BaselineContinuousBins::reset(std::span<const double> values) {
+    return rebuild(values, quantile_type_);
+}
+
+std::expected<void, errors::DriftError> BaselineContinuousBins::rebuild(std::span<const double> values,
+                                                                        QuantileType q) {
+    const BaselineSummary summary = summarize(values);
+    if (auto r = validate(values, summary); !r) return r;
+    const std::uint64_t bins = compute_num_bins(q, values, summary);
+    if (bins > kMaxBins) return std::unexpected(errors::DriftError::TooManyBins);
+
+    // Build into a fresh object, then commit: a failed allocation leaves
+    // this one as it was.
+    BaselineContinuousBins next;
+    next.quantile_type_ = q;
+    const BaselineSummary& ext = summary;
+    const std::size_t m = ext.min == ext.max ? 1 : static_cast<std::size_t>(bins - 2);
+    next.lookup_.assign(m + 2, kNaN);
+    double* e = next.lookup_.data() + 1;
+    e[0] = ext.min;
+    double step = 0.0;
+    if (ext.min != ext.max) {
+        // Repeated addition, not min + i * step: the edges are defined so.
+        step = (ext.max - ext.min) / static_cast<double>(bins - 2);
+        for (std::size_t i = 1; i < m; ++i) e[i] = e[i - 1] + step;
+    }
+    next.edge_count_ = m;
+    next.first_ = e[0];
+    next.last_ = e[m - 1];
+    next.inv_step_ = step > 0.0 ? 1.0 / step : 0.0;
+    next.max_count_ = static_cast<double>(m);
+
+    std::vector<std::uint64_t> counts(bins, 0);
+    next.count(values, counts);
+    next.hist_.resize(bins);
+    const double n = static_cast<double>(values.size());
+    for (std::size_t i = 0; i < bins; ++i) next.hist_[i] = static_cast<double>(counts[i]) / n;
+
+    *this = std::move(next);
+    return {};
+}
+
+std::size_t BaselineContinuousBins::bin_by_search(double x) const noexcept {
+    return count_at_or_below(lookup_.data() + 1, edge_count_, x) + (x > last_ ? 1 : 0);
+}
+
+void BaselineContinuousBins::count(std::span<const double> values, std::span<std::uint64_t> counts) const {
+    const std::size_t bins = counts.size();
+    const std::size_t n = values.size();
+    const double* v = values.data();
+    if (bins > kInterleaveBins || n < 64) {
+        for (std::size_t i = 0; i < n; ++i) ++counts[bin_of(v[i])];
+        return;
+    }
+    std::vector<std::uint64_t> lanes(4 * bins, 0);
+    std::uint64_t* c0 = lanes.data();
+    std::uint64_t* c1 = c0 + bins;
+    std::uint64_t* c2 = c1 + bins;
+    std::uint64_t* c3 = c2 + bins;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++c0[bin_of(v[i])];
+        ++c1[bin_of(v[i + 1])];
+        ++c2[bin_of(v[i + 2])];
+        ++c3[bin_of(v[i + 3])];
+    }
+    for (; i < n; ++i) ++c0[bin_of(v[i])];
+    for (std::size_t b = 0; b < bins; ++b) counts[b] += c0[b] + c1[b] + c2[b] + c3[b];
+}
+
+}  // namespace quorvant::drift

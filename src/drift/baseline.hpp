@@ -1,0 +1,157 @@
+// Baseline histograms: equal-width bins of a continuous feature and one bin
+// per distinct label of a categorical one (plus a bin for unseen labels),
+// with the rules that map a runtime value or label to its bin.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "drift/distribution.hpp"
+#include "drift/label_index.hpp"
+#include "errors/errors.hpp"
+
+namespace quorvant::drift {
+
+// Checks a continuous baseline in this order: at least two values, no NaN,
+// no infinity (infinite values would make the edges non-finite).
+std::expected<void, errors::DriftError> validate_baseline_data(std::span<const double> values);
+
+class BaselineContinuousBins {
+public:
+    // Validates the values, takes the bin count of rule `q` (refusing more
+    // than kMaxBins before allocating), then builds edges and shares.
+    static std::expected<BaselineContinuousBins, errors::DriftError> create(std::span<const double> values,
+                                                                            QuantileType q);
+
+    // Rebuilds from new values with the kept rule; on error nothing changes.
+    // The bin count may change.
+    std::expected<void, errors::DriftError> reset(std::span<const double> values);
+
+    // The ascending edges: num_bins - 2 of them, or one for a baseline whose
+    // values are all equal. The maximum is not an edge.
+    std::span<const double> bin_edges() const noexcept { return {lookup_.data() + 1, edge_count_}; }
+    // Share of the baseline values in each bin.
+    std::span<const double> baseline_hist() const noexcept { return hist_; }
+    std::uint64_t num_bins() const noexcept { return hist_.size(); }
+    QuantileType quantile_type() const noexcept { return quantile_type_; }
+
+    // The bin of x: the number of edges at or below x, plus one above the
+    // last edge. So bin 0 holds values below the first edge (and NaN), bin
+    // B - 2 only the last edge itself, bin B - 1 everything above it.
+    //
+    // The count is first estimated from the equal spacing, then checked
+    // against the two neighbouring edges; a failed check (rounding of the
+    // repeated additions, degenerate spacing) takes the binary search, so
+    // the result is always the binary search's.
+    std::size_t bin_of(double x) const noexcept {
+        double t = (x - first_) * inv_step_ + 1.0;
+        t = t > 0.0 ? t : 0.0;  // also maps NaN to 0
+        t = t < max_count_ ? t : max_count_;
+        const auto j = static_cast<std::size_t>(t);
+        const double* e = lookup_.data();  // e[j] is edge j - 1; NaN sentinels
+        if (!(e[j + 1] <= x) && !(e[j] > x)) [[likely]] {
+            return j + (x > last_ ? 1 : 0);
+        }
+        return bin_by_search(x);
+    }
+
+    // The same bin by binary search alone (the reference of bin_of).
+    std::size_t bin_by_search(double x) const noexcept;
+
+    // Adds 1 to counts[bin_of(v)] for every value; counts has num_bins
+    // elements.
+    void count(std::span<const double> values, std::span<std::uint64_t> counts) const;
+
+private:
+    BaselineContinuousBins() = default;
+    std::expected<void, errors::DriftError> rebuild(std::span<const double> values, QuantileType q);
+
+    // NaN, edge 0, ..., edge m - 1, NaN: the sentinels make both checks of
+    // bin_of fail-safe at the ends without branches.
+    std::vector<double> lookup_;
+    std::vector<double> hist_;
+    std::size_t edge_count_ = 0;
+    QuantileType quantile_type_ = QuantileType::FreedmanDiaconis;
+    double first_ = 0.0;
+    double last_ = 0.0;
+    double inv_step_ = 0.0;
+    double max_count_ = 0.0;
+};
+
+// Categorical baselines over UTF-8 labels.
+class BaselineCategoricalBins {
+public:
+    // Labels: any random-access range of values convertible to
+    // std::string_view. No labels: DriftError::EmptyBaselineData.
+    template <class Labels>
+    static std::expected<BaselineCategoricalBins, errors::DriftError> create(const Labels& labels) {
+        BaselineCategoricalBins b;
+        if (auto r = b.define_bins(labels); !r) return std::unexpected(r.error());
+        return b;
+    }
+
+    // Replaces the label index and the shares: the distinct labels in byte
+    // order get indices 0..d-1, unseen labels index d. With no labels
+    // nothing changes.
+    template <class Labels>
+    std::expected<void, errors::DriftError> define_bins(const Labels& labels) {
+        const std::size_t n = labels.size();
+        if (n == 0) return std::unexpected(errors::DriftError::EmptyBaselineData);
+        const DistinctCounts distinct = count_distinct(labels);
+        const std::size_t d = distinct.labels.size();
+        std::vector<std::size_t> order(d);
+        for (std::size_t i = 0; i < d; ++i) order[i] = i;
+        // string_view compares bytes as unsigned char, a proper prefix first.
+        std::sort(order.begin(), order.end(),
+                  [&](std::size_t a, std::size_t b) { return distinct.labels[a] < distinct.labels[b]; });
+        std::vector<std::string_view> sorted(d);
+        std::vector<double> hist(d + 1, 0.0);
+        const double nf = static_cast<double>(n);
+        for (std::size_t i = 0; i < d; ++i) {
+            sorted[i] = distinct.labels[order[i]];
+            hist[i] = static_cast<double>(distinct.counts[order[i]]) / nf;
+        }
+        LabelIndex index;
+        index.assign(sorted);
+        index_ = std::move(index);
+        hist_ = std::move(hist);
+        return {};
+    }
+
+    // The bin of a label: its index, or num_labels() when unseen.
+    std::size_t index_of(std::string_view label) const noexcept { return index_.find(label); }
+
+    // Adds 1 to counts[index_of(labels[i])] for i in [begin, end); counts
+    // has num_labels() + 1 elements. Runtime labels usually repeat the same
+    // few objects; the address memo skips hashing them again.
+    template <class Labels>
+    void count(const Labels& labels, std::size_t begin, std::size_t end, std::span<std::uint64_t> counts) const {
+        AddressMemo memo(end - begin);
+        for (std::size_t i = begin; i < end; ++i) {
+            const std::string_view label = labels[i];
+            AddressMemo::Slot* m = memo.slot(label);
+            if (m == nullptr) {
+                ++counts[index_of(label)];
+                continue;
+            }
+            if (!m->holds(label)) *m = AddressMemo::Slot{label.data(), label.size(), index_of(label)};
+            ++counts[m->value];
+        }
+    }
+
+    std::size_t num_labels() const noexcept { return index_.size(); }
+    std::string_view label(std::size_t i) const noexcept { return index_.label(i); }
+    // d + 1 shares; the last (unseen labels) is 0.
+    std::span<const double> baseline_hist() const noexcept { return hist_; }
+
+private:
+    BaselineCategoricalBins() = default;
+    LabelIndex index_;
+    std::vector<double> hist_;
+};
+
+}  // namespace quorvant::drift

@@ -1,0 +1,499 @@
+// Drift detectors. Batch detectors hold a baseline and score each runtime
+// slice on its own; streaming detectors accumulate runtime samples in
+// constant memory and forget them by exponential decay or by flushing.
+#pragma once
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "drift/baseline.hpp"
+#include "drift/distribution.hpp"
+#include "drift/drift_metrics.hpp"
+#include "errors/errors.hpp"
+
+namespace quorvant::drift {
+
+using errors::DriftError;
+
+// ---------------------------------------------------------------- batch ---
+
+class ContinuousDataDrift {
+public:
+    // An absent rule means FreedmanDiaconis.
+    static std::expected<ContinuousDataDrift, DriftError> new_from_baseline(std::optional<QuantileType> q,
+                                                                            std::span<const double> values);
+
+    // Counts the values into the runtime bins; no values is EmptyRuntimeData.
+    std::expected<void, DriftError> build_rt_hist(std::span<const double> values);
+    // Counts, scores (total = the bins' sum), then clears the bins again.
+    std::expected<double, DriftError> compute_drift(std::span<const double> values, DriftType t);
+    std::expected<std::vector<double>, DriftError> compute_drift_multiple_criteria(std::span<const double> values,
+                                                                                   std::span<const DriftType> types);
+    // Rebuilds the baseline with the kept rule and re-creates the runtime
+    // bins (the count may change); on error nothing changes.
+    std::expected<void, DriftError> reset_baseline(std::span<const double> values);
+
+    const BaselineContinuousBins& baseline() const noexcept { return baseline_; }
+
+private:
+    ContinuousDataDrift(BaselineContinuousBins b, std::vector<double> bins)
+        : baseline_(std::move(b)), rt_bins_(std::move(bins)) {}
+    std::vector<double> score_and_clear(std::span<const DriftType> types);
+
+    BaselineContinuousBins baseline_;
+    std::vector<double> rt_bins_;  // all zero between calls
+};
+
+class CategoricalDataDrift {
+public:
+    // Labels: a random-access range of values convertible to string_view.
+    template <class Labels>
+    static std::expected<CategoricalDataDrift, DriftError> new_(const Labels& labels) {
+        auto b = BaselineCategoricalBins::create(labels);
+        if (!b) return std::unexpected(b.error());
+        std::vector<double> bins(b->baseline_hist().size(), 0.0);
+        return CategoricalDataDrift(std::move(*b), std::move(bins));
+    }
+
+    template <class Labels>
+    std::expected<void, DriftError> build_rt_hist(const Labels& labels) {
+        if (labels.size() == 0) return std::unexpected(DriftError::EmptyRuntimeData);
+        std::vector<std::uint64_t> counts(rt_bins_.size(), 0);
+        baseline_.count(labels, 0, labels.size(), counts);
+        for (std::size_t i = 0; i < counts.size(); ++i) rt_bins_[i] += static_cast<double>(counts[i]);
+        return {};
+    }
+
+    template <class Labels>
+    std::expected<double, DriftError> compute_drift(const Labels& labels, DriftType t) {
+        if (auto r = build_rt_hist(labels); !r) return std::unexpected(r.error());
+        return score_and_clear(std::span<const DriftType>(&t, 1))[0];
+    }
+
+    template <class Labels>
+    std::expected<std::vector<double>, DriftError> compute_drift_multiple_criteria(const Labels& labels,
+                                                                                   std::span<const DriftType> types) {
+        if (auto r = build_rt_hist(labels); !r) return std::unexpected(r.error());
+        return score_and_clear(types);
+    }
+
+    // Replaces the baseline and re-creates the runtime bins; with no labels
+    // nothing changes.
+    template <class Labels>
+    std::expected<void, DriftError> reset_baseline(const Labels& labels) {
+        auto b = BaselineCategoricalBins::create(labels);
+        if (!b) return std::unexpected(b.error());
+        std::vector<double> bins(b->baseline_hist().size(), 0.0);
+        baseline_ = std::move(*b);
+        rt_bins_ = std::move(bins);
+        return {};
+    }
+
+    const BaselineCategoricalBins& baseline() const noexcept { return baseline_; }
+    std::size_t num_bins() const noexcept { return rt_bins_.size(); }
+
+private:
+    CategoricalDataDrift(BaselineCategoricalBins b, std::vector<double> bins)
+        : baseline_(std::move(b)), rt_bins_(std::move(bins)) {}
+    std::vector<double> score_and_clear(std::span<const DriftType> types);
+
+    BaselineCategoricalBins baseline_;
+    std::vector<double> rt_bins_;  // all zero between calls
+};
+
+// ------------------------------------------------------------ streaming ---
+
+// The mode markers of the streaming detectors.
+struct DecayModeMark {};
+struct FlushModeMark {};
+
+// The monotonic clock of the flush cadence.
+using DriftClock = std::chrono::steady_clock;
+
+// A span of whole seconds and nanoseconds, compared seconds first.
+struct FlushCadence {
+    std::uint64_t secs;
+    std::uint32_t nanos;
+};
+
+inline constexpr std::uint64_t kDefaultHalfLife = 86400;
+inline constexpr std::uint64_t kDefaultFlushRate = 1'000'000;
+inline constexpr std::uint64_t kDefaultFlushCadence = 86400;
+
+// fl(...fl(fl(x + 1) + 1)... + 1), `times` additions, in O(1) amortised:
+// adding 1 to a non-negative double is exact until the sum crosses a power
+// of two, so only those crossings round. Batches thereby give exactly the
+// weights of one-by-one updates, decayed (fractional) weights included.
+double add_ones(double x, std::uint64_t times) noexcept;
+
+template <class Mode>
+struct ModeState;
+
+template <>
+struct ModeState<DecayModeMark> {
+    double decay;  // 2^(-1/h) per drift computation
+};
+
+template <>
+struct ModeState<FlushModeMark> {
+    double flush_rate;
+    FlushCadence flush_cadence;
+    DriftClock::time_point last_flush;
+};
+
+// The runtime side shared by both feature kinds: the weights per bin, their
+// total and the mode's forgetting rule. Nothing grows with the stream.
+template <class Mode>
+class RuntimeStream {
+public:
+    static constexpr bool kFlush = std::is_same_v<Mode, FlushModeMark>;
+
+    RuntimeStream(std::size_t bins, ModeState<Mode> mode) : rt_bins_(bins, 0.0), mode_(mode) {}
+
+    // Adds one sample in bin `bin` (flush mode: a flush may come first).
+    void add_one(std::size_t bin) {
+        if constexpr (kFlush) check_before_sample(total_samples_);
+        rt_bins_[bin] += 1.0;
+        total_samples_ += 1.0;
+    }
+
+    // Adds n samples; count(begin, end, counts) adds the bin counts of
+    // samples [begin, end) to `counts` (one per bin). Flush mode applies
+    // its rule before every sample, as if they came one by one: only the
+    // positions of the samples decide when flushes happen, so they are
+    // found first and only the samples after the last flush are counted.
+    template <class Count>
+    void add_batch(std::size_t n, Count&& count) {
+        std::vector<std::uint64_t> counts(rt_bins_.size(), 0);
+        if constexpr (kFlush) {
+            const Plan plan = plan_batch(n);
+            count(plan.start, n, std::span<std::uint64_t>(counts));
+            // Commit: nothing below can fail.
+            if (plan.flushed) {
+                for (std::size_t b = 0; b < counts.size(); ++b) rt_bins_[b] = static_cast<double>(counts[b]);
+            } else {
+                for (std::size_t b = 0; b < counts.size(); ++b) rt_bins_[b] = add_ones(rt_bins_[b], counts[b]);
+            }
+            total_samples_ = plan.total;
+            mode_.last_flush = plan.last_flush;
+        } else {
+            count(std::size_t{0}, n, std::span<std::uint64_t>(counts));
+            for (std::size_t b = 0; b < counts.size(); ++b) rt_bins_[b] = add_ones(rt_bins_[b], counts[b]);
+            total_samples_ = add_ones(total_samples_, n);
+        }
+    }
+
+    // The steps before scoring: an empty stream (its weights sum to 0) is
+    // EmptyRuntimeData; decay mode then decays every weight and the total.
+    std::expected<void, DriftError> prepare_drift() {
+        if (sum_in_order(rt_bins_) == 0.0) return std::unexpected(DriftError::EmptyRuntimeData);
+        if constexpr (!kFlush) {
+            for (double& w : rt_bins_) w *= mode_.decay;
+            total_samples_ *= mode_.decay;
+        }
+        return {};
+    }
+
+    // Empties the stream and restarts the cadence clock.
+    void flush()
+        requires(kFlush)
+    {
+        flush_at(DriftClock::now());
+    }
+
+    // Whole seconds since the last flush (or reset, or construction).
+    std::uint64_t seconds_since_flush() const
+        requires(kFlush)
+    {
+        const auto elapsed = DriftClock::now() - mode_.last_flush;
+        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count());
+    }
+
+    // A new empty stream of `bins` bins (after a baseline reset).
+    void restart(std::vector<double> bins) noexcept {
+        rt_bins_ = std::move(bins);
+        total_samples_ = 0.0;
+        if constexpr (kFlush) mode_.last_flush = DriftClock::now();
+    }
+
+    std::span<const double> rt_bins() const noexcept { return rt_bins_; }
+    double total_samples() const noexcept { return total_samples_; }
+    const ModeState<Mode>& mode() const noexcept { return mode_; }
+
+private:
+    struct Plan {
+        std::size_t start;  // first sample after the last flush
+        bool flushed;
+        double total;
+        DriftClock::time_point last_flush;
+    };
+
+    static bool reached(DriftClock::duration elapsed, FlushCadence cadence) {
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
+        const auto secs = static_cast<std::uint64_t>(ns / 1'000'000'000);
+        const auto nanos = static_cast<std::uint32_t>(ns % 1'000'000'000);
+        return secs != cadence.secs ? secs > cadence.secs : nanos >= cadence.nanos;
+    }
+
+    // The rule before a sample is counted, with the stream's total `total`:
+    // the rate first; otherwise, at totals that are multiples of 256, the
+    // clock (so it is read at most once every 256 samples).
+    // Returns the flush time, if a flush is due.
+    std::optional<DriftClock::time_point> due(double total, DriftClock::time_point last) const {
+        if (total >= mode_.flush_rate) return DriftClock::now();
+        if ((static_cast<std::uint64_t>(total) & 255) == 0) {
+            const auto now = DriftClock::now();
+            if (reached(now - last, mode_.flush_cadence)) return now;
+        }
+        return std::nullopt;
+    }
+
+    void check_before_sample(double total) {
+        if (const auto at = due(total, mode_.last_flush)) flush_at(*at);
+    }
+
+    void flush_at(DriftClock::time_point at) noexcept {
+        if (total_samples_ != 0.0) {
+            for (double& w : rt_bins_) w = 0.0;
+        }
+        total_samples_ = 0.0;
+        mode_.last_flush = at;
+    }
+
+    // Walks the rule over n sample positions, jumping between the totals at
+    // which it can act.
+    Plan plan_batch(std::size_t n) const {
+        Plan plan{0, false, total_samples_, mode_.last_flush};
+        std::size_t i = 0;
+        while (i < n) {
+            if (const auto at = due(plan.total, plan.last_flush)) {
+                plan = Plan{i, true, 0.0, *at};
+            }
+            // The next total at which the rule can act: a multiple of 256 or
+            // the rate. Past 2^53 the total stops growing; go one by one.
+            std::uint64_t step = 1;
+            if (plan.total < 9007199254740992.0) {
+                const auto t = static_cast<std::uint64_t>(plan.total);
+                step = 256 - (t & 255);
+                const double to_rate = mode_.flush_rate - plan.total;
+                if (to_rate < static_cast<double>(step)) {
+                    step = to_rate <= 1.0 ? 1 : static_cast<std::uint64_t>(std::ceil(to_rate));
+                }
+            }
+            const std::size_t k = std::min<std::uint64_t>(step, n - i);
+            plan.total = add_ones(plan.total, k);
+            i += k;
+        }
+        return plan;
+    }
+
+    std::vector<double> rt_bins_;
+    double total_samples_ = 0.0;
+    ModeState<Mode> mode_;
+};
+
+// The mode state of new streams: a half-life of 0 stands for the default.
+inline ModeState<DecayModeMark> decay_mode(std::uint64_t half_life) {
+    const std::uint64_t h = half_life == 0 ? kDefaultHalfLife : half_life;
+    return {std::pow(2.0, -1.0 / static_cast<double>(h))};
+}
+inline ModeState<FlushModeMark> flush_mode(std::optional<std::uint64_t> rate, std::optional<std::uint64_t> cadence) {
+    return {static_cast<double>(rate.value_or(kDefaultFlushRate)), FlushCadence{cadence.value_or(kDefaultFlushCadence), 0},
+            DriftClock::now()};
+}
+
+// What a continuous stream exports: edges, baseline shares and the
+// normalised stream histogram.
+struct ContinuousSnapshot {
+    std::vector<double> bin_edges;
+    std::vector<double> baseline_bins;
+    std::vector<double> stream_bins;
+};
+
+template <class Mode>
+class StreamingContinuousDataDrift {
+public:
+    static std::expected<StreamingContinuousDataDrift, DriftError> new_decay(std::span<const double> values,
+                                                                            std::optional<QuantileType> q,
+                                                                            std::uint64_t half_life)
+        requires std::is_same_v<Mode, DecayModeMark>
+    {
+        return build(values, q, decay_mode(half_life));
+    }
+
+    static std::expected<StreamingContinuousDataDrift, DriftError> new_flush(std::span<const double> values,
+                                                                            std::optional<QuantileType> q,
+                                                                            std::optional<std::uint64_t> rate,
+                                                                            std::optional<std::uint64_t> cadence)
+        requires std::is_same_v<Mode, FlushModeMark>
+    {
+        return build(values, q, flush_mode(rate, cadence));
+    }
+
+    void update_stream(double x) { stream_.add_one(baseline_.bin_of(x)); }
+
+    std::expected<void, DriftError> update_stream_batch(std::span<const double> values) {
+        if (values.empty()) return std::unexpected(DriftError::EmptyRuntimeData);
+        stream_.add_batch(values.size(), [&](std::size_t begin, std::size_t end, std::span<std::uint64_t> counts) {
+            baseline_.count(values.subspan(begin, end - begin), counts);
+        });
+        return {};
+    }
+
+    std::expected<double, DriftError> compute_drift(DriftType t) {
+        auto s = compute_drift_multiple_criteria(std::span<const DriftType>(&t, 1));
+        if (!s) return std::unexpected(s.error());
+        return (*s)[0];
+    }
+
+    std::expected<std::vector<double>, DriftError> compute_drift_multiple_criteria(std::span<const DriftType> types) {
+        if (auto r = stream_.prepare_drift(); !r) return std::unexpected(r.error());
+        const DriftInputs in{baseline_.baseline_hist(), stream_.rt_bins(), stream_.total_samples(),
+                             DriftFamily::Continuous};
+        std::vector<double> out;
+        out.reserve(types.size());
+        for (DriftType t : types) out.push_back(global_compute_drift(in, t));
+        return out;
+    }
+
+    std::expected<void, DriftError> reset_baseline(std::span<const double> values) {
+        // A new baseline with the kept rule, committed only when complete.
+        auto next = BaselineContinuousBins::create(values, baseline_.quantile_type());
+        if (!next) return std::unexpected(next.error());
+        std::vector<double> bins(next->num_bins(), 0.0);
+        baseline_ = std::move(*next);
+        stream_.restart(std::move(bins));
+        return {};
+    }
+
+    std::expected<ContinuousSnapshot, DriftError> export_snapshot() const {
+        const double total = stream_.total_samples();
+        if (total == 0.0) return std::unexpected(DriftError::EmptyRuntimeData);
+        ContinuousSnapshot s;
+        s.bin_edges.assign(baseline_.bin_edges().begin(), baseline_.bin_edges().end());
+        s.baseline_bins.assign(baseline_.baseline_hist().begin(), baseline_.baseline_hist().end());
+        s.stream_bins.reserve(stream_.rt_bins().size());
+        for (double w : stream_.rt_bins()) s.stream_bins.push_back(w / total);
+        return s;
+    }
+
+    void flush()
+        requires std::is_same_v<Mode, FlushModeMark>
+    {
+        stream_.flush();
+    }
+
+    const BaselineContinuousBins& baseline() const noexcept { return baseline_; }
+    const RuntimeStream<Mode>& stream() const noexcept { return stream_; }
+
+private:
+    StreamingContinuousDataDrift(BaselineContinuousBins b, RuntimeStream<Mode> s)
+        : baseline_(std::move(b)), stream_(std::move(s)) {}
+
+    static std::expected<StreamingContinuousDataDrift, DriftError> build(std::span<const double> values,
+                                                                        std::optional<QuantileType> q,
+                                                                        ModeState<Mode> mode) {
+        auto b = BaselineContinuousBins::create(values, resolve(q));
+        if (!b) return std::unexpected(b.error());
+        RuntimeStream<Mode> s(b->num_bins(), mode);
+        return StreamingContinuousDataDrift(std::move(*b), std::move(s));
+    }
+
+    BaselineContinuousBins baseline_;
+    RuntimeStream<Mode> stream_;
+};
+
+template <class Mode>
+class StreamingCategoricalDataDrift {
+public:
+    template <class Labels>
+    static std::expected<StreamingCategoricalDataDrift, DriftError> new_decay(const Labels& labels,
+                                                                             std::uint64_t half_life)
+        requires std::is_same_v<Mode, DecayModeMark>
+    {
+        return build(labels, decay_mode(half_life));
+    }
+
+    template <class Labels>
+    static std::expected<StreamingCategoricalDataDrift, DriftError> new_flush(const Labels& labels,
+                                                                             std::optional<std::uint64_t> rate,
+                                                                             std::optional<std::uint64_t> cadence)
+        requires std::is_same_v<Mode, FlushModeMark>
+    {
+        return build(labels, flush_mode(rate, cadence));
+    }
+
+    void update_stream(std::string_view label) { stream_.add_one(baseline_.index_of(label)); }
+
+    template <class Labels>
+    std::expected<void, DriftError> update_stream_batch(const Labels& labels) {
+        if (labels.size() == 0) return std::unexpected(DriftError::EmptyRuntimeData);
+        stream_.add_batch(labels.size(), [&](std::size_t begin, std::size_t end, std::span<std::uint64_t> counts) {
+            baseline_.count(labels, begin, end, counts);
+        });
+        return {};
+    }
+
+    std::expected<double, DriftError> compute_drift(DriftType t) {
+        auto s = compute_drift_multiple_criteria(std::span<const DriftType>(&t, 1));
+        if (!s) return std::unexpected(s.error());
+        return (*s)[0];
+    }
+
+    std::expected<std::vector<double>, DriftError> compute_drift_multiple_criteria(std::span<const DriftType> types) {
+        if (auto r = stream_.prepare_drift(); !r) return std::unexpected(r.error());
+        const DriftInputs in{baseline_.baseline_hist(), stream_.rt_bins(), stream_.total_samples(),
+                             DriftFamily::Categorical};
+        std::vector<double> out;
+        out.reserve(types.size());
+        for (DriftType t : types) out.push_back(global_compute_drift(in, t));
+        return out;
+    }
+
+    template <class Labels>
+    std::expected<void, DriftError> reset_baseline(const Labels& labels) {
+        auto b = BaselineCategoricalBins::create(labels);
+        if (!b) return std::unexpected(b.error());
+        std::vector<double> bins(b->baseline_hist().size(), 0.0);
+        baseline_ = std::move(*b);
+        stream_.restart(std::move(bins));
+        return {};
+    }
+
+    void flush()
+        requires std::is_same_v<Mode, FlushModeMark>
+    {
+        stream_.flush();
+    }
+
+    // The current weight of each baseline label (its index's bin).
+    double weight_of(std::size_t label_index) const noexcept { return stream_.rt_bins()[label_index]; }
+
+    const BaselineCategoricalBins& baseline() const noexcept { return baseline_; }
+    const RuntimeStream<Mode>& stream() const noexcept { return stream_; }
+
+private:
+    StreamingCategoricalDataDrift(BaselineCategoricalBins b, RuntimeStream<Mode> s)
+        : baseline_(std::move(b)), stream_(std::move(s)) {}
+
+    template <class Labels>
+    static std::expected<StreamingCategoricalDataDrift, DriftError> build(const Labels& labels, ModeState<Mode> mode) {
+        auto b = BaselineCategoricalBins::create(labels);
+        if (!b) return std::unexpected(b.error());
+        RuntimeStream<Mode> s(b->baseline_hist().size(), mode);
+        return StreamingCategoricalDataDrift(std::move(*b), std::move(s));
+    }
+
+    BaselineCategoricalBins baseline_;
+    RuntimeStream<Mode> stream_;
+};
+
+}  // namespace quorvant::drift

@@ -1,0 +1,197 @@
+// Hashing of label bytes: the index from each distinct baseline label to its
+// bin, and the counting of distinct labels. Labels are byte strings (UTF-8);
+// a lookup hashes the label once and compares bytes only on a hash match.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvant::drift {
+
+namespace detail {
+
+inline std::uint64_t read64(const char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+inline std::uint64_t read32(const char* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline std::uint64_t mix(std::uint64_t a, std::uint64_t b) {
+    const unsigned __int128 r = static_cast<unsigned __int128>(a) * b;
+    return static_cast<std::uint64_t>(r) ^ static_cast<std::uint64_t>(r >> 64);
+}
+
+// Varies per process (address-space layout), so collisions cannot be
+// prepared in advance.
+std::uint64_t hash_seed() noexcept;
+
+inline constexpr std::uint64_t kK0 = 0xa0761d6478bd642fULL;
+inline constexpr std::uint64_t kK1 = 0xe7037ed1a0b428dbULL;
+inline constexpr std::uint64_t kK2 = 0x8ebc6af09c88c6e3ULL;
+
+}  // namespace detail
+
+// A fast 64-bit hash of a byte string (not cryptographic).
+inline std::uint64_t hash_label(std::string_view s, std::uint64_t seed) noexcept {
+    const char* p = s.data();
+    std::size_t n = s.size();
+    std::uint64_t h = seed ^ (static_cast<std::uint64_t>(n) * detail::kK0);
+    while (n > 16) {
+        h = detail::mix(detail::read64(p) ^ detail::kK1, detail::read64(p + 8) ^ h);
+        p += 16;
+        n -= 16;
+    }
+    std::uint64_t a = 0, b = 0;
+    if (n >= 8) {
+        a = detail::read64(p);
+        b = detail::read64(p + n - 8);
+    } else if (n >= 4) {
+        a = detail::read32(p);
+        b = detail::read32(p + n - 4);
+    } else if (n > 0) {
+        const auto* u = reinterpret_cast<const unsigned char*>(p);
+        a = (std::uint64_t{u[0]} << 16) | (std::uint64_t{u[n >> 1]} << 8) | u[n - 1];
+    }
+    return detail::mix(a ^ detail::kK1 ^ h, b ^ detail::kK2);
+}
+
+// Open-addressing index from distinct labels to 0..size()-1. The labels'
+// bytes live in one buffer, in index order.
+class LabelIndex {
+public:
+    // Replaces the contents; `labels` must be distinct; label i gets index i.
+    void assign(std::span<const std::string_view> labels);
+
+    // The index of `label`, or size() when it is not indexed.
+    std::size_t find(std::string_view label) const noexcept {
+        const std::uint64_t h = hash_label(label, seed_);
+        for (std::size_t pos = h & mask_;; pos = (pos + 1) & mask_) {
+            const Slot& s = slots_[pos];
+            if (s.index == kEmpty) return size_;
+            if (s.hash == h && this->label(s.index) == label) return s.index;
+        }
+    }
+
+    std::size_t size() const noexcept { return size_; }
+    std::string_view label(std::size_t i) const noexcept {
+        return std::string_view(arena_.data() + offsets_[i], offsets_[i + 1] - offsets_[i]);
+    }
+
+private:
+    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+    struct Slot {
+        std::uint64_t hash;
+        std::uint64_t index;
+    };
+    std::string arena_;
+    std::vector<std::size_t> offsets_{0};
+    std::vector<Slot> slots_{Slot{0, kEmpty}};
+    std::size_t mask_ = 0;
+    std::size_t size_ = 0;
+    std::uint64_t seed_ = detail::hash_seed();
+};
+
+// A per-call table from a label's storage address and length to a result:
+// within one call the same address and length always hold the same bytes,
+// so labels that repeat the same objects are hashed about once each.
+class AddressMemo {
+public:
+    // Sized for `n` lookups; small inputs get no table (find() always misses).
+    explicit AddressMemo(std::size_t n) {
+        if (n < 256) return;
+        int bits = 6;
+        while (bits < 12 && (std::size_t{1} << bits) * 4 < n) ++bits;
+        shift_ = 64 - bits;
+        slots_.assign(std::size_t{1} << bits, Slot{nullptr, ~std::size_t{0}, 0});
+    }
+    // The slot for `label` (nullptr without a table); Slot::holds tells
+    // whether it remembers this label.
+    struct Slot {
+        const char* data;
+        std::size_t size;  // never matches while the slot is unused
+        std::size_t value;
+        bool holds(std::string_view label) const { return data == label.data() && size == label.size(); }
+    };
+    Slot* slot(std::string_view label) {
+        if (slots_.empty()) return nullptr;
+        const auto address = reinterpret_cast<std::uintptr_t>(label.data());
+        return &slots_[(address * 0x9e3779b97f4a7c15ULL) >> shift_];
+    }
+
+private:
+    std::vector<Slot> slots_;
+    int shift_ = 64;
+};
+
+// Distinct labels in order of first appearance, with their counts.
+struct DistinctCounts {
+    std::vector<std::string_view> labels;
+    std::vector<std::uint64_t> counts;
+};
+
+// Counts the labels of any random-access range whose elements convert to
+// std::string_view; the views must stay valid while the result is used.
+template <class Labels>
+DistinctCounts count_distinct(const Labels& labels) {
+    struct Slot {
+        std::uint64_t hash;
+        std::size_t index;  // into out.labels; ~0 when free
+    };
+    constexpr std::size_t kFree = ~std::size_t{0};
+    const std::uint64_t seed = detail::hash_seed();
+    DistinctCounts out;
+    std::vector<Slot> slots(16, Slot{0, kFree});
+    std::size_t mask = 15;
+    const std::size_t n = labels.size();
+    AddressMemo memo(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string_view label = labels[i];
+        AddressMemo::Slot* m = memo.slot(label);
+        if (m != nullptr && m->holds(label)) {
+            ++out.counts[m->value];
+            continue;
+        }
+        const std::uint64_t h = hash_label(label, seed);
+        std::size_t pos = h & mask;
+        while (true) {
+            Slot& s = slots[pos];
+            if (s.index == kFree) {
+                s = Slot{h, out.labels.size()};
+                out.labels.push_back(label);
+                out.counts.push_back(1);
+                if (m != nullptr) *m = AddressMemo::Slot{label.data(), label.size(), s.index};
+                break;
+            }
+            if (s.hash == h && out.labels[s.index] == label) {
+                ++out.counts[s.index];
+                if (m != nullptr) *m = AddressMemo::Slot{label.data(), label.size(), s.index};
+                break;
+            }
+            pos = (pos + 1) & mask;
+        }
+        if (out.labels.size() * 2 > slots.size()) {
+            // Grow to keep the table at most half full.
+            std::vector<Slot> bigger(slots.size() * 2, Slot{0, kFree});
+            const std::size_t bigger_mask = bigger.size() - 1;
+            for (const Slot& s : slots) {
+                if (s.index == kFree) continue;
+                std::size_t p = s.hash & bigger_mask;
+                while (bigger[p].index != kFree) p = (p + 1) & bigger_mask;
+                bigger[p] = s;
+            }
+            slots.swap(bigger);
+            mask = bigger_mask;
+        }
+    }
+    return out;
+}
+
+}  // namespace quorvant::drift

@@ -1,0 +1,81 @@
+// Python faces of the one-shot drift functions.
+#include "drift/drift_metrics.hpp"
+#include "drift/python_impl/py_inputs.hpp"
+#include "frame/args.hpp"
+#include "frame/barrier.hpp"
+#include "frame/convert.hpp"
+#include "frame/raise.hpp"
+#include "registry.hpp"
+
+namespace quorvant::drift::python_impl {
+
+namespace {
+
+PyObject* continuous_distribution(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr frame::Param kParams[] = {{"baseline"}, {"candidate"}, {"drift_metrics"}, {"quantile_type"}};
+    frame::Args<4> a;
+    if (!frame::extract("py_compute_drift_continuous_distribtuion", kParams, args, nargs, kwnames, a)) return nullptr;
+    const auto baseline_array = float64_array(a[0], "baseline");
+    if (!baseline_array) return nullptr;
+    const auto candidate_array = float64_array(a[1], "candidate");
+    if (!candidate_array) return nullptr;
+    const auto names = drift_names(a[2], "drift_metrics");
+    if (!names) return nullptr;
+    const auto rule_name = quantile_name(a[3], "quantile_type");
+    if (!rule_name) return nullptr;
+
+    // Buffers are read only now, after every conversion that may run code.
+    const auto baseline = F64Values::of(*baseline_array);
+    if (!baseline) return nullptr;
+    const auto candidate = F64Values::of(*candidate_array);
+    if (!candidate) return nullptr;
+    const auto types = drift_types(names->names);
+    if (!types) return nullptr;
+    const auto rule = quantile_type(*rule_name);
+    if (!rule) return nullptr;
+
+    const auto scores = compute_drift_continuous_distribution(baseline->span(), candidate->span(), *types, *rule);
+    if (!scores) return frame::raise(scores.error());
+    return frame::to_py(*scores);
+}
+
+PyObject* categorical_distribution(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr frame::Param kParams[] = {{"baseline"}, {"candidate"}, {"drift_metrics"}};
+    frame::Args<3> a;
+    if (!frame::extract("py_compute_drift_categorical_distribtuion", kParams, args, nargs, kwnames, a)) return nullptr;
+    auto baseline = LabelSeq::of(a[0], "baseline");
+    if (!baseline) return nullptr;
+    auto candidate = LabelSeq::of(a[1], "candidate");
+    if (!candidate) return nullptr;
+    const auto names = drift_names(a[2], "drift_metrics");
+    if (!names) return nullptr;
+    if (names->ran_code && (!baseline->refresh() || !candidate->refresh())) return nullptr;
+    const auto types = drift_types(names->names);
+    if (!types) return nullptr;
+
+    const auto scores = compute_drift_categorical_distribution(*baseline, *candidate, *types);
+    if (!scores) return frame::raise(scores.error());
+    return frame::to_py(*scores);
+}
+
+}  // namespace
+
+}  // namespace quorvant::drift::python_impl
+
+namespace quorvant::registry {
+
+const PyMethodDef py_compute_drift_categorical_distribtuion = {
+    "py_compute_drift_categorical_distribtuion",
+    QUORVANT_FASTCALL(drift::python_impl::categorical_distribution),
+    METH_FASTCALL | METH_KEYWORDS,
+    "py_compute_drift_categorical_distribtuion(baseline, candidate, drift_metrics)\n--\n\n",
+};
+
+const PyMethodDef py_compute_drift_continuous_distribtuion = {
+    "py_compute_drift_continuous_distribtuion",
+    QUORVANT_FASTCALL(drift::python_impl::continuous_distribution),
+    METH_FASTCALL | METH_KEYWORDS,
+    "py_compute_drift_continuous_distribtuion(baseline, candidate, drift_metrics, quantile_type)\n--\n\n",
+};
+
+}  // namespace quorvant::registry

@@ -1,0 +1,35 @@
+// Results of the drift classes as fresh Python objects, and the text shared
+// by their docstrings.
+#pragma once
+
+#include <span>
+
+#include "drift/baseline.hpp"
+#include "drift/data_drift.hpp"
+#include "frame/python.hpp"
+
+namespace quorvant::drift::python_impl {
+
+// A method entry point as PyMethodDef's function type.
+#define QUORVANT_METHOD_CAST(...) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(__VA_ARGS__))
+
+// Ends the docstring of every compute_drift method.
+#define QUORVANT_DRIFT_TYPE_SENTENCE                                                 \
+    "`drift_type` must be one of: `\"JensenShannon\"`, `\"PopulationStabilityIndex\"`,\n" \
+    "`\"WassersteinDistance\"`, `\"KullbackLeibler\"`."
+
+// {label: values[index of label]} over the baseline labels (the unseen-label
+// bin has no entry).
+PyObject* label_dict(const BaselineCategoricalBins& baseline, std::span<const double> values);
+
+// {"binEdges": [...], "baselineBins": [...], "streamBins": [...]}.
+PyObject* snapshot_dict(const ContinuousSnapshot& snapshot);
+
+// A non-negative weight total rounded down, as an int.
+PyObject* floor_to_int(double total);
+
+// True when converting `obj` runs no Python code (None and exact int, float
+// and str objects), so sequences read in place before it stay as they were.
+bool converts_without_code(PyObject* obj);
+
+}  // namespace quorvant::drift::python_impl
