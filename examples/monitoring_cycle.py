@@ -34,6 +34,7 @@ def regression_section(rng: np.random.Generator) -> None:
 
 def main() -> None:
     import demo_checks
+    import demo_drift
 
     rng = np.random.default_rng(2026)
     print("Quorvant monitoring cycle on sample data")
@@ -41,6 +42,8 @@ def main() -> None:
     regression_section(rng)
     print("\n== Production: runtime checks against the baseline")
     demo_checks.main()
+    print("\n== Production: data drift of the input features")
+    demo_drift.main()
 
 
 if __name__ == "__main__":
