@@ -15,14 +15,14 @@ PyModuleDef module_def = {
 
 // Functions in registration order.
 const PyMethodDef* const kFunctions[] = {
-    // py_data_bias_analyzer
+    &quorvant::registry::py_data_bias_analyzer,
     &quorvant::registry::py_data_bias_runtime_check,
     &quorvant::registry::py_data_bias_partial_check,
-    // py_data_bias_analyzer_explicit_seg
-    // py_model_bias_analyzer
+    &quorvant::registry::py_data_bias_analyzer_explicit_seg,
+    &quorvant::registry::py_model_bias_analyzer,
     &quorvant::registry::py_model_bias_runtime_check,
     &quorvant::registry::py_model_bias_partial_check,
-    // py_model_bias_analyzer_explicit_seg
+    &quorvant::registry::py_model_bias_analyzer_explicit_seg,
     &quorvant::registry::py_model_perf_linear_regression,
     &quorvant::registry::py_model_perf_class_rt_full,
     &quorvant::registry::py_model_perf_class_rt_partial,

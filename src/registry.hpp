@@ -7,6 +7,10 @@
 namespace quorvant::registry {
 
 // Module functions.
+extern const PyMethodDef py_data_bias_analyzer;
+extern const PyMethodDef py_data_bias_analyzer_explicit_seg;
+extern const PyMethodDef py_model_bias_analyzer;
+extern const PyMethodDef py_model_bias_analyzer_explicit_seg;
 extern const PyMethodDef py_model_perf_linear_regression;
 // Runtime checks.
 extern const PyMethodDef py_data_bias_runtime_check;

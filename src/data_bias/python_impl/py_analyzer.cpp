@@ -1,0 +1,90 @@
+// Python faces of the pre-training bias analyzers.
+#include "data_bias/core.hpp"
+#include "data_handler/apply_label.hpp"
+#include "data_handler/label_python_bias_explicit_seg.hpp"
+#include "data_handler/py_types_handler.hpp"
+#include "frame/args.hpp"
+#include "frame/barrier.hpp"
+#include "frame/numpy.hpp"
+#include "frame/raise.hpp"
+#include "registry.hpp"
+#include "reporting/py_report_utils.hpp"
+
+namespace quorvant::data_bias::python_impl {
+
+namespace {
+
+PyObject* analyzer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr frame::Param kParams[] = {
+        {"feature_array"}, {"ground_truth_array"}, {"feature_label_or_threshold"}, {"ground_truth_label_or_threshold"}};
+    frame::Args<4> a;
+    if (!frame::extract("py_data_bias_analyzer", kParams, args, nargs, kwnames, a)) return nullptr;
+    const auto feature = frame::as_array(a[0], "feature_array");
+    if (!feature) return nullptr;
+    const auto truth = frame::as_array(a[1], "ground_truth_array");
+    if (!truth) return nullptr;
+
+    // Ground truth first, then the feature. Labels that view a buffer are
+    // taken now when labeling the feature might run Python code.
+    auto truth_labels = data_handler::apply_label(*truth, a[3]);
+    if (!truth_labels) return nullptr;
+    if (!data_handler::is_plain_buffer(*feature)) truth_labels->materialize();
+    const auto facet_labels = data_handler::apply_label(*feature, a[2]);
+    if (!facet_labels) return nullptr;
+
+    const auto result = data_bias_analysis_core(*facet_labels, *truth_labels);
+    if (!result) return frame::raise(result.error());
+    return reporting::report_to_py_dict(*result);
+}
+
+PyObject* analyzer_explicit_seg(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr frame::Param kParams[] = {
+        {"feature_array"},      {"feat_segmentation_threshold"}, {"feat_segmentation_label"}, {"feat_threshold_type"},
+        {"ground_truth_array"}, {"gt_segmentation_threshold"},   {"gt_segmentation_label"},   {"gt_threshold_type"}};
+    static constexpr const char* kFeature[4] = {"feature_array", "feat_segmentation_threshold",
+                                                "feat_segmentation_label", "feat_threshold_type"};
+    static constexpr const char* kTruth[4] = {"ground_truth_array", "gt_segmentation_threshold",
+                                              "gt_segmentation_label", "gt_threshold_type"};
+    frame::Args<8> a;
+    if (!frame::extract("py_data_bias_analyzer_explicit_seg", kParams, args, nargs, kwnames, a)) return nullptr;
+    const auto feature = data_handler::explicit_segmentation_args(a.data(), kFeature);
+    if (!feature) return nullptr;
+    const auto truth = data_handler::explicit_segmentation_args(a.data() + 4, kTruth);
+    if (!truth) return nullptr;
+
+    // The feature first, then the ground truth.
+    auto facet_labels = data_handler::label_python_bias_explicit_seg(*feature);
+    if (!facet_labels) return frame::raise(facet_labels.error());
+    if (!data_handler::is_plain_buffer(truth->array)) facet_labels->materialize();
+    const auto truth_labels = data_handler::label_python_bias_explicit_seg(*truth);
+    if (!truth_labels) return frame::raise(truth_labels.error());
+
+    const auto result = data_bias_analysis_core(*facet_labels, *truth_labels);
+    if (!result) return frame::raise(result.error());
+    return reporting::report_to_py_dict(*result);
+}
+
+}  // namespace
+
+}  // namespace quorvant::data_bias::python_impl
+
+namespace quorvant::registry {
+
+const PyMethodDef py_data_bias_analyzer = {
+    "py_data_bias_analyzer",
+    QUORVANT_FASTCALL(data_bias::python_impl::analyzer),
+    METH_FASTCALL | METH_KEYWORDS,
+    "py_data_bias_analyzer(feature_array, ground_truth_array, feature_label_or_threshold, "
+    "ground_truth_label_or_threshold)\n--\n\nMethod to perform data bias analysis",
+};
+
+const PyMethodDef py_data_bias_analyzer_explicit_seg = {
+    "py_data_bias_analyzer_explicit_seg",
+    QUORVANT_FASTCALL(data_bias::python_impl::analyzer_explicit_seg),
+    METH_FASTCALL | METH_KEYWORDS,
+    "py_data_bias_analyzer_explicit_seg(feature_array, feat_segmentation_threshold, feat_segmentation_label, "
+    "feat_threshold_type, ground_truth_array, gt_segmentation_threshold, gt_segmentation_label, "
+    "gt_threshold_type)\n--\n\n",
+};
+
+}  // namespace quorvant::registry
