@@ -26,9 +26,9 @@ const PyMethodDef* const kFunctions[] = {
     &quorvant::registry::py_model_perf_linear_regression,
     // py_model_perf_class_rt_full
     // py_model_perf_class_rt_partial
-    // py_model_perf_classification
+    &quorvant::registry::py_model_perf_classification,
     // py_model_perf_log_reg_rt_partial
-    // py_model_perf_logistic_regression
+    &quorvant::registry::py_model_perf_logistic_regression,
     // py_model_perf_lin_reg_rt_full
     // py_model_perf_lin_reg_rt_partial
     // py_model_perf_log_reg_rt_full

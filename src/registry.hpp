@@ -8,6 +8,8 @@ namespace quorvant::registry {
 
 // Module functions.
 extern const PyMethodDef py_model_perf_linear_regression;
+extern const PyMethodDef py_model_perf_classification;
+extern const PyMethodDef py_model_perf_logistic_regression;
 
 // Classes.
 

@@ -14,3 +14,12 @@ def py_model_perf_linear_regression(y_true_src: npt.NDArray[np.generic], y_pred_
     """Eight regression metrics of (y_true, y_pred): RootMeanSquaredError, MeanSquaredError,
     MeanAbsoluteError, RSquared, MaxError, MeanSquaredLogError, RootMeanSquaredLogError,
     MeanAbsolutePercentageError."""
+
+def py_model_perf_classification(y_true_src: npt.NDArray[np.generic], y_pred_src: npt.NDArray[np.generic]) -> MetricDict:
+    """Seven confusion-matrix metrics (values equal to 1 are positive): BalancedAccuracy, PrecisionPositive,
+    PrecisionNegative, RecallPositive, RecallNegative, Accuracy, F1Score."""
+
+def py_model_perf_logistic_regression(
+    y_true_src: npt.NDArray[np.generic], y_pred_src: npt.NDArray[np.generic], threshold: float
+) -> MetricDict:
+    """The seven confusion-matrix metrics with truths and scores positive at >= threshold, plus LogLoss."""
