@@ -1,6 +1,7 @@
 """Model performance on built-in sample data: a classifier's metrics on its
 baseline (training-time) batch and on a production batch where it has
-degraded."""
+degraded, then a streaming monitor fed the production rows as they arrive
+and its drift report."""
 
 from __future__ import annotations
 
@@ -41,6 +42,22 @@ def main() -> None:
         "baseline, scores": q.py_model_perf_logistic_regression(base_truth, base_scores, 0.5),
         "production, scores": q.py_model_perf_logistic_regression(prod_truth, prod_scores, 0.5),
     })
+
+    print()
+    print("== Streaming: a logistic-regression monitor built from the baseline, fed production rows")
+    monitor = q.PyLogisticRegressionStreaming(base_truth.astype(float), base_scores, 0.5)
+    for t, s in zip(prod_truth[:50].tolist(), prod_scores[:50].tolist()):
+        monitor.push(float(t), s)  # one row at a time ...
+    for start in range(50, len(prod_truth), 500):  # ... or in batches
+        monitor.push_batch(prod_truth[start:start + 500].astype(float), prod_scores[start:start + 500])
+    current = monitor.performance_snapshot()
+    drift = monitor.drift_snapshot()
+    print(f"  {'metric':<20}{'current':>12}{'drift':>12}   (drift = baseline - current)")
+    for metric in ORDER:
+        print(f"  {metric:<20}{current[metric]:>12.4f}{drift[metric]:>12.4f}")
+    report = monitor.drift_report(0.05)
+    failed = ", ".join(f"{e['metric']} ({e['drift']:.3f})" for e in report.get("failed_report", []))
+    print(f"  drift_report(0.05): passed={report['passed']}" + (f"; failed: {failed}" if failed else ""))
 
 
 if __name__ == "__main__":

@@ -46,9 +46,9 @@ PyType_Spec* const kClasses[] = {
     // PyStreamingCategoricalDataDriftDecay
     // PyDataBiasStreaming
     // PyModelBiasStreaming
-    // PyBinaryClassificationStreaming
-    // PyLinearRegressionStreaming
-    // PyLogisticRegressionStreaming
+    &quorvant::registry::PyBinaryClassificationStreaming,
+    &quorvant::registry::PyLinearRegressionStreaming,
+    &quorvant::registry::PyLogisticRegressionStreaming,
     nullptr,
 };
 

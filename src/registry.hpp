@@ -12,6 +12,9 @@ extern const PyMethodDef py_model_perf_classification;
 extern const PyMethodDef py_model_perf_logistic_regression;
 
 // Classes.
+extern PyType_Spec PyBinaryClassificationStreaming;
+extern PyType_Spec PyLinearRegressionStreaming;
+extern PyType_Spec PyLogisticRegressionStreaming;
 
 }  // namespace quorvant::registry
 
