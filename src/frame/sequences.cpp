@@ -185,11 +185,16 @@ std::optional<std::vector<T>> read_sequence(PyObject* obj, const char* arg, cons
 }  // namespace
 
 std::optional<std::vector<float>> to_f32_sequence(PyObject* obj, const char* arg) {
-    return read_sequence<float>(obj, arg, kReals, direct_f32, protocol_f32, buffer_f32);
+    // Lambdas, not function pointers: the per-item calls are inlined.
+    return read_sequence<float>(
+        obj, arg, kReals, [](PyObject* item, float& out) { return direct_f32(item, out); },
+        [](PyObject* item, const char* a, float& out) { return protocol_f32(item, a, out); }, buffer_f32);
 }
 
 std::optional<std::vector<std::int32_t>> to_i32_sequence(PyObject* obj, const char* arg) {
-    return read_sequence<std::int32_t>(obj, arg, kInts, direct_i32, protocol_i32, buffer_i32);
+    return read_sequence<std::int32_t>(
+        obj, arg, kInts, [](PyObject* item, std::int32_t& out) { return direct_i32(item, out); },
+        [](PyObject* item, const char* a, std::int32_t& out) { return protocol_i32(item, a, out); }, buffer_i32);
 }
 
 std::optional<std::int32_t> to_i32(PyObject* obj, const char* arg) {
