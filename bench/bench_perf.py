@@ -20,6 +20,7 @@ except ImportError:  # the comparison is optional
     skm = None
 
 EPS = np.float32(1e-12)
+HI = np.nextafter(np.float32(1), np.float32(0))  # 1 - EPS is 1.0 in f32
 
 
 def best_of(fn, *args, budget: float = 0.4, max_reps: int = 200) -> float:
@@ -59,7 +60,7 @@ def numpy_classification(t, p):
 def numpy_logistic(t, p, threshold):
     t32, p32 = t.astype(np.float32), p.astype(np.float32)
     out = rates(*counts(t32 >= threshold, p32 >= threshold))
-    pc = np.clip(p32, EPS, np.float32(1) - EPS)
+    pc = np.clip(p32, EPS, HI)
     out["LogLoss"] = -np.mean(t32 * np.log(pc) + (1 - t32) * np.log(1 - pc))
     return out
 

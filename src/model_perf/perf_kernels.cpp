@@ -135,20 +135,27 @@ void fill_f32(const Column& c, std::size_t start, std::size_t k, float* out) {
     });
 }
 
-// Adds term(i) for i in [0, k) to `sum` in index order. The terms are
-// computed a run at a time, so the vector work of the next run overlaps the
-// serial additions of this one.
+// Adds term(i) for i in [0, k) to `sum` in index order. The serial f64
+// additions are the floor of the log-loss pass; the terms are computed a
+// run ahead of them, so the vector work of run r + 1 overlaps the additions
+// of run r.
 template <class Term>
 [[gnu::always_inline]] inline void add_terms(std::size_t k, Term term, double& sum) {
-    constexpr std::size_t kRun = 32;
+    constexpr std::size_t kRun = 16;
     double s = sum;
-    std::size_t j = 0;
-    for (; j + kRun <= k; j += kRun) {
-        float run[kRun];
-        for (std::size_t i = 0; i < kRun; ++i) run[i] = term(j + i);
-        for (std::size_t i = 0; i < kRun; ++i) s += static_cast<double>(run[i]);
+    float runs[2][kRun];
+    const std::size_t full = k / kRun;
+    if (full > 0) {
+        for (std::size_t i = 0; i < kRun; ++i) runs[0][i] = term(i);
+        for (std::size_t r = 1; r < full; ++r) {
+            float* next = runs[r & 1];
+            const float* prev = runs[(r - 1) & 1];
+            for (std::size_t i = 0; i < kRun; ++i) next[i] = term(r * kRun + i);
+            for (std::size_t i = 0; i < kRun; ++i) s += static_cast<double>(prev[i]);
+        }
+        for (std::size_t i = 0; i < kRun; ++i) s += static_cast<double>(runs[(full - 1) & 1][i]);
     }
-    for (; j < k; ++j) s += static_cast<double>(term(j));
+    for (std::size_t j = full * kRun; j < k; ++j) s += static_cast<double>(term(j));
     sum = s;
 }
 
