@@ -10,6 +10,10 @@
 
 #include "errors/errors.hpp"
 
+namespace quorvant::model_perf {
+struct Column;
+}
+
 namespace quorvant::data_handler {
 
 struct ConfusionMatrix {
@@ -26,6 +30,10 @@ struct ConfusionMatrix {
     std::expected<void, errors::ModelPerformanceError> push_dataset(std::span<const std::int32_t> y_true,
                                                                     std::span<const std::int32_t> y_pred,
                                                                     std::int32_t label);
+    // The same over columns of any numeric element type, read in place;
+    // a value is positive when it narrows to exactly `label` in f32.
+    std::expected<void, errors::ModelPerformanceError> push_dataset(const model_perf::Column& y_true,
+                                                                    const model_perf::Column& y_pred, float label);
 
     // One pair, already classified.
     void push(bool truth_positive, bool prediction_positive) {

@@ -48,9 +48,9 @@ runtime::LogisticRegressionRuntime logistic_metrics(const ConfusionMatrix& count
 
 std::expected<runtime::BinaryClassificationRuntime, errors::ModelPerformanceError> binary_classification_runtime(
     const Column& y_true, const Column& y_pred) {
-    if (y_true.size != y_pred.size) return std::unexpected(errors::kLengthMismatch);
     ConfusionMatrix counts;
-    count_label(y_true, y_pred, 1.0f, counts);
+    const auto pushed = counts.push_dataset(y_true, y_pred, 1.0f);
+    if (!pushed) return std::unexpected(pushed.error());
     return classification_metrics(counts);
 }
 

@@ -15,7 +15,6 @@
 #include "metrics/metrics.hpp"
 #include "model_perf/classification.hpp"
 #include "model_perf/columns.hpp"
-#include "model_perf/perf_kernels.hpp"
 #include "model_perf/streaming/drift.hpp"
 #include "reporting/drift_report.hpp"
 #include "runtime/binary_classification_runtime.hpp"
@@ -41,9 +40,7 @@ public:
 
     // An empty batch is accepted and changes nothing.
     std::expected<void, errors::ModelPerformanceError> push_batch(const Column& y_true, const Column& y_pred) {
-        if (y_true.size != y_pred.size) return std::unexpected(errors::kLengthMismatch);
-        count_label(y_true, y_pred, static_cast<float>(positive_label_), counts_);
-        return {};
+        return counts_.push_dataset(y_true, y_pred, static_cast<float>(positive_label_));
     }
 
     void flush() { counts_ = {}; }
@@ -93,7 +90,7 @@ private:
 
     runtime::BinaryClassificationRuntime baseline_of(const Column& y_true, const Column& y_pred) const {
         data_handler::ConfusionMatrix fresh;
-        count_label(y_true, y_pred, static_cast<float>(positive_label_), fresh);
+        (void)fresh.push_dataset(y_true, y_pred, static_cast<float>(positive_label_));  // lengths checked
         return classification_metrics(fresh);
     }
 
