@@ -26,9 +26,9 @@ const PyMethodDef* const kFunctions[] = {
     &quorvant::registry::py_model_perf_linear_regression,
     &quorvant::registry::py_model_perf_class_rt_full,
     &quorvant::registry::py_model_perf_class_rt_partial,
-    // py_model_perf_classification
+    &quorvant::registry::py_model_perf_classification,
     &quorvant::registry::py_model_perf_log_reg_rt_partial,
-    // py_model_perf_logistic_regression
+    &quorvant::registry::py_model_perf_logistic_regression,
     &quorvant::registry::py_model_perf_lin_reg_rt_full,
     &quorvant::registry::py_model_perf_lin_reg_rt_partial,
     &quorvant::registry::py_model_perf_log_reg_rt_full,
@@ -46,9 +46,9 @@ PyType_Spec* const kClasses[] = {
     &quorvant::registry::PyStreamingCategoricalDataDriftDecay,
     // PyDataBiasStreaming
     // PyModelBiasStreaming
-    // PyBinaryClassificationStreaming
-    // PyLinearRegressionStreaming
-    // PyLogisticRegressionStreaming
+    &quorvant::registry::PyBinaryClassificationStreaming,
+    &quorvant::registry::PyLinearRegressionStreaming,
+    &quorvant::registry::PyLogisticRegressionStreaming,
     nullptr,
 };
 

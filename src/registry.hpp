@@ -33,6 +33,11 @@ extern PyType_Spec PyStreamingContinuousDataDriftFlush;
 extern PyType_Spec PyStreamingContinuousDataDriftDecay;
 extern PyType_Spec PyStreamingCategoricalDataDriftFlush;
 extern PyType_Spec PyStreamingCategoricalDataDriftDecay;
+extern const PyMethodDef py_model_perf_classification;
+extern const PyMethodDef py_model_perf_logistic_regression;
+extern PyType_Spec PyBinaryClassificationStreaming;
+extern PyType_Spec PyLinearRegressionStreaming;
+extern PyType_Spec PyLogisticRegressionStreaming;
 
 }  // namespace quorvant::registry
 

@@ -2,9 +2,12 @@
 #include "data_handler/py_types_handler.hpp"
 #include "frame/args.hpp"
 #include "frame/barrier.hpp"
+#include "frame/convert.hpp"
 #include "frame/numpy.hpp"
 #include "frame/raise.hpp"
+#include "model_perf/classification.hpp"
 #include "model_perf/linear_regression.hpp"
+#include "model_perf/python_impl/py_columns.hpp"
 #include "registry.hpp"
 #include "reporting/py_report_utils.hpp"
 
@@ -38,6 +41,38 @@ PyObject* linear_regression(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     return reporting::report_to_py_dict(result->to_map());
 }
 
+PyObject* classification(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr frame::Param kParams[] = {{"y_true_src"}, {"y_pred_src"}};
+    frame::Args<2> a;
+    if (!frame::extract("py_model_perf_classification", kParams, args, nargs, kwnames, a)) return nullptr;
+    const auto y_true_array = frame::as_array(a[0], "y_true_src");
+    if (!y_true_array) return nullptr;
+    const auto y_pred_array = frame::as_array(a[1], "y_pred_src");
+    if (!y_pred_array) return nullptr;
+    const auto columns = BatchColumns::from(*y_true_array, *y_pred_array);
+    if (!columns) return nullptr;
+    const auto result = binary_classification_runtime(columns->y_true(), columns->y_pred());
+    if (!result) return frame::raise(result.error());
+    return reporting::report_to_py_dict(result->to_map());
+}
+
+PyObject* logistic_regression(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr frame::Param kParams[] = {{"y_true_src"}, {"y_pred_src"}, {"threshold"}};
+    frame::Args<3> a;
+    if (!frame::extract("py_model_perf_logistic_regression", kParams, args, nargs, kwnames, a)) return nullptr;
+    const auto y_true_array = frame::as_array(a[0], "y_true_src");
+    if (!y_true_array) return nullptr;
+    const auto y_pred_array = frame::as_array(a[1], "y_pred_src");
+    if (!y_pred_array) return nullptr;
+    const auto threshold = frame::to_f32(a[2], "threshold");
+    if (!threshold) return nullptr;
+    const auto columns = BatchColumns::from(*y_true_array, *y_pred_array);
+    if (!columns) return nullptr;
+    const auto result = logistic_regression_runtime(columns->y_true(), columns->y_pred(), *threshold);
+    if (!result) return frame::raise(result.error());
+    return reporting::report_to_py_dict(result->to_map());
+}
+
 }  // namespace
 
 }  // namespace quorvant::model_perf::python_impl
@@ -49,6 +84,20 @@ const PyMethodDef py_model_perf_linear_regression = {
     QUORVANT_FASTCALL(model_perf::python_impl::linear_regression),
     METH_FASTCALL | METH_KEYWORDS,
     "py_model_perf_linear_regression(y_true_src, y_pred_src)\n--\n\n",
+};
+
+const PyMethodDef py_model_perf_classification = {
+    "py_model_perf_classification",
+    QUORVANT_FASTCALL(model_perf::python_impl::classification),
+    METH_FASTCALL | METH_KEYWORDS,
+    "py_model_perf_classification(y_true_src, y_pred_src)\n--\n\n",
+};
+
+const PyMethodDef py_model_perf_logistic_regression = {
+    "py_model_perf_logistic_regression",
+    QUORVANT_FASTCALL(model_perf::python_impl::logistic_regression),
+    METH_FASTCALL | METH_KEYWORDS,
+    "py_model_perf_logistic_regression(y_true_src, y_pred_src, threshold)\n--\n\n",
 };
 
 }  // namespace quorvant::registry

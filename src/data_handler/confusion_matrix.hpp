@@ -1,0 +1,59 @@
+// Confusion counts of a two-class problem. The counters are exact 64-bit
+// integers: a float counter would stop growing at 2^24 pairs and a long
+// stream would silently report wrong metrics. Formulas convert to f32 where
+// they use a count (sums of counts are taken as integers first).
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <span>
+
+#include "errors/errors.hpp"
+
+namespace quorvant::model_perf {
+struct Column;
+}
+
+namespace quorvant::data_handler {
+
+struct ConfusionMatrix {
+    std::uint64_t true_pos = 0;
+    std::uint64_t false_pos = 0;
+    std::uint64_t true_neg = 0;
+    std::uint64_t false_neg = 0;
+
+    // Adds the pairs of two equal-length slices; a value is positive when it
+    // equals `label` (f32 equality: NaN is never positive, -0.0 equals 0.0).
+    // Unequal lengths: DataVectorLengthMismatch and the matrix is unchanged.
+    std::expected<void, errors::ModelPerformanceError> push_dataset(std::span<const float> y_true,
+                                                                    std::span<const float> y_pred, float label);
+    std::expected<void, errors::ModelPerformanceError> push_dataset(std::span<const std::int32_t> y_true,
+                                                                    std::span<const std::int32_t> y_pred,
+                                                                    std::int32_t label);
+    // The same over columns of any numeric element type, read in place;
+    // a value is positive when it narrows to exactly `label` in f32.
+    std::expected<void, errors::ModelPerformanceError> push_dataset(const model_perf::Column& y_true,
+                                                                    const model_perf::Column& y_pred, float label);
+
+    // One pair, already classified.
+    void push(bool truth_positive, bool prediction_positive) {
+        const std::uint64_t t = truth_positive, p = prediction_positive;
+        true_pos += t & p;
+        false_pos += (t ^ 1u) & p;
+        true_neg += (t ^ 1u) & (p ^ 1u);
+        false_neg += t & (p ^ 1u);
+    }
+
+    // Counts of a batch in the form the counting loops produce them: pairs,
+    // positive truths, positive predictions, and pairs positive in both.
+    void add_tallies(std::uint64_t pairs, std::uint64_t truths, std::uint64_t predictions, std::uint64_t both) {
+        true_pos += both;
+        false_pos += predictions - both;
+        false_neg += truths - both;
+        true_neg += (pairs - truths) - (predictions - both);
+    }
+
+    std::uint64_t total() const { return true_pos + false_pos + true_neg + false_neg; }
+};
+
+}  // namespace quorvant::data_handler
