@@ -33,13 +33,18 @@ def regression_section(rng: np.random.Generator) -> None:
 
 
 def main() -> None:
+    import demo_bias
     import demo_checks
     import demo_drift
+    import demo_perf
 
     rng = np.random.default_rng(2026)
     print("Quorvant monitoring cycle on sample data")
-    print("\n== Training time and production: batch metrics")
+    print("\n== Training time: bias of the data and of the model's predictions")
+    demo_bias.main()
+    print("\n== Training time and production: model performance")
     regression_section(rng)
+    demo_perf.main()
     print("\n== Production: runtime checks against the baseline")
     demo_checks.main()
     print("\n== Production: data drift of the input features")
