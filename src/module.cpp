@@ -44,8 +44,8 @@ PyType_Spec* const kClasses[] = {
     // PyStreamingContinuousDataDriftDecay
     // PyStreamingCategoricalDataDriftFlush
     // PyStreamingCategoricalDataDriftDecay
-    // PyDataBiasStreaming
-    // PyModelBiasStreaming
+    &quorvant::registry::PyDataBiasStreaming,
+    &quorvant::registry::PyModelBiasStreaming,
     // PyBinaryClassificationStreaming
     // PyLinearRegressionStreaming
     // PyLogisticRegressionStreaming

@@ -14,6 +14,8 @@ extern const PyMethodDef py_model_bias_analyzer_explicit_seg;
 extern const PyMethodDef py_model_perf_linear_regression;
 
 // Classes.
+extern PyType_Spec PyDataBiasStreaming;
+extern PyType_Spec PyModelBiasStreaming;
 
 }  // namespace quorvant::registry
 
