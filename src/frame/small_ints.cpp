@@ -86,7 +86,8 @@ public:
         }
         const auto base = reinterpret_cast<std::uintptr_t>(first.get());
         const std::uintptr_t stride = reinterpret_cast<std::uintptr_t>(second.get()) - base;
-        if (stride == 0 || (stride & (stride - 1)) != 0) return t;
+        // Objects packed back to back: no other object can lie in between.
+        if (stride != sizeof(PyLongObject) || (stride & (stride - 1)) != 0) return t;
         for (long v = kFirst; v <= kLast; ++v) {
             Owned o = Owned::steal(PyLong_FromLong(v));
             if (!o || !PyLong_CheckExact(o.get()) ||
@@ -118,12 +119,13 @@ QUORVANT_KERNEL std::size_t convert_cached(PyObject* const* items, std::size_t n
                                            std::int8_t* out) {
     constexpr std::size_t kBlock = 64;
     const std::uintptr_t span = static_cast<std::uintptr_t>(CachedInts::kLast - CachedInts::kFirst + 1) << shift;
+    const std::uintptr_t mask = (std::uintptr_t{1} << shift) - 1;
     std::size_t i = 0;
     for (; i + kBlock <= n; i += kBlock) {
         std::uintptr_t outside = 0;
         for (std::size_t j = 0; j < kBlock; ++j) {
             const std::uintptr_t d = reinterpret_cast<std::uintptr_t>(items[i + j]) - base;
-            outside |= d >= span ? ~std::uintptr_t{0} : 0;
+            outside |= d >= span || (d & mask) != 0 ? ~std::uintptr_t{0} : 0;
             out[i + j] = static_cast<std::int8_t>(static_cast<long>(d >> shift) + CachedInts::kFirst);
         }
         if (outside != 0) break;
@@ -244,6 +246,7 @@ bool range_checked(const RangeCheck& check, const char* arg) {
 }
 
 std::optional<data_handler::ValueSource> i8_buffer(PyObject* obj, RangeCheck* deferred) {
+    if (PyList_Check(obj) || PyTuple_Check(obj)) return std::nullopt;  // no NumPy import for these
     if (!numpy_ready()) {
         PyErr_Clear();
         return std::nullopt;
