@@ -1,4 +1,5 @@
-"""Bias analyzers against a straightforward NumPy implementation.
+"""Bias analyzers against a straightforward NumPy implementation, and the
+streaming bias monitors against recomputing an analyzer on a window.
 
 The NumPy version computes the same metrics with boolean masks and counts;
 like the analyzers it decides per numeric array whether a value is a label
@@ -106,8 +107,7 @@ def data(n, rng, kind):
     return feature, truth, pred, value
 
 
-def main():
-    rng = np.random.default_rng(7)
+def bench_analyzers(rng):
     header = (f"{'analyzer':<8} {'feature':<8} {'rows':>9} {'quorvant':>11} {'ns/row':>7} "
               f"{'NumPy':>11} {'ratio':>7} {'NumPy (labels given)':>21} {'ratio':>6}")
     print(header)
@@ -129,6 +129,77 @@ def main():
                 print(f"{name:<8} {kind:<8} {n:>9} {t_ours * 1e6:>9.0f}us {t_ours / n * 1e9:>7.2f} "
                       f"{t_np * 1e6:>9.0f}us {t_np / t_ours:>6.1f}x {t_np_given * 1e6:>19.0f}us "
                       f"{t_np_given / t_ours:>5.1f}x")
+
+
+
+def bench_streaming(rng):
+    n0 = 1000
+    f0, p0, g0 = (rng.integers(0, 2, n0) for _ in range(3))
+    data = q.PyDataBiasStreaming(f0, g0)
+    model = q.PyModelBiasStreaming(f0, p0, g0)
+
+    print()
+    print("streaming monitors: cost of taking rows")
+    header = f"{'monitor':<8} {'input':<28} {'rows':>9} {'ns/row':>8}"
+    print(header)
+    print("-" * len(header))
+    calls = 200_000
+
+    def push_model():
+        push = model.push
+        for _ in range(calls):
+            push(1, 0, 1)
+
+    def push_data():
+        push = data.push
+        for _ in range(calls):
+            push(1, 0)
+
+    for name, loop in (("model", push_model), ("data", push_data)):
+        t = best(loop, 5)
+        print(f"{name:<8} {'push (one row, with the call)':<28} {calls:>9} {t / calls * 1e9:>8.1f}")
+    n = 10**6
+    f, p, g = (rng.integers(0, 2, n) for _ in range(3))
+    inputs = [("list of small ints", lambda x: x.tolist()), ("NumPy int64 array", lambda x: x),
+              ("NumPy int8 array", lambda x: x.astype(np.int8))]
+    for label, make in inputs:
+        mf, mp, mg = make(f), make(p), make(g)
+        t_model = best(lambda: model.push_batch(mf, mp, mg), 7)
+        t_data = best(lambda: data.push_batch(mf, mg), 7)
+        print(f"{'model':<8} {'push_batch, ' + label:<28} {n:>9} {t_model / n * 1e9:>8.2f}")
+        print(f"{'data':<8} {'push_batch, ' + label:<28} {n:>9} {t_data / n * 1e9:>8.2f}")
+
+    print()
+    print("streaming monitors against recomputing the analyzer on a window")
+    header = (f"{'monitor':<8} {'window':>9} {'new rows':>9} {'push + report':>14} {'analyzer on window':>19} "
+              f"{'ratio':>8}")
+    print(header)
+    print("-" * len(header))
+    for window in (10**4, 10**5, 10**6):
+        wf, wp, wg = (rng.integers(0, 2, window) for _ in range(3))
+        batch = 1000
+        bf, bp, bg = (x[:batch].astype(np.int8) for x in (wf, wp, wg))
+
+        def stream_model():
+            model.push_batch(bf, bp, bg)
+            model.drift_report(0.1)
+
+        def stream_data():
+            data.push_batch(bf, bg)
+            data.drift_report(0.1)
+
+        t_sm = best(stream_model, 20)
+        t_am = best(lambda: q.py_model_bias_analyzer(wf, wg, wp, 1, 1, 1), 7)
+        t_sd = best(stream_data, 20)
+        t_ad = best(lambda: q.py_data_bias_analyzer(wf, wg, 1, 1), 7)
+        print(f"{'model':<8} {window:>9} {batch:>9} {t_sm * 1e6:>12.1f}us {t_am * 1e6:>17.1f}us {t_am / t_sm:>7.1f}x")
+        print(f"{'data':<8} {window:>9} {batch:>9} {t_sd * 1e6:>12.1f}us {t_ad * 1e6:>17.1f}us {t_ad / t_sd:>7.1f}x")
+
+
+def main():
+    rng = np.random.default_rng(7)
+    bench_analyzers(rng)
+    bench_streaming(rng)
 
 
 if __name__ == "__main__":

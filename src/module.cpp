@@ -44,8 +44,8 @@ PyType_Spec* const kClasses[] = {
     &quorvant::registry::PyStreamingContinuousDataDriftDecay,
     &quorvant::registry::PyStreamingCategoricalDataDriftFlush,
     &quorvant::registry::PyStreamingCategoricalDataDriftDecay,
-    // PyDataBiasStreaming
-    // PyModelBiasStreaming
+    &quorvant::registry::PyDataBiasStreaming,
+    &quorvant::registry::PyModelBiasStreaming,
     &quorvant::registry::PyBinaryClassificationStreaming,
     &quorvant::registry::PyLinearRegressionStreaming,
     &quorvant::registry::PyLogisticRegressionStreaming,

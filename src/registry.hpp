@@ -38,6 +38,8 @@ extern const PyMethodDef py_model_perf_logistic_regression;
 extern PyType_Spec PyBinaryClassificationStreaming;
 extern PyType_Spec PyLinearRegressionStreaming;
 extern PyType_Spec PyLogisticRegressionStreaming;
+extern PyType_Spec PyDataBiasStreaming;
+extern PyType_Spec PyModelBiasStreaming;
 
 }  // namespace quorvant::registry
 

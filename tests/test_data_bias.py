@@ -173,8 +173,8 @@ def test_explicit_seg_argument_types(position, value, message):
 
 def test_keywords_and_signature():
     f, g = np.array([1, 0, 1, 0]), np.array([1, 1, 0, 0])
-    by_keyword = q.py_data_bias_analyzer(ground_truth_array=g, feature_array=f, feature_label_or_threshold=1,
-                                         ground_truth_label_or_threshold=1)
+    by_keyword = q.py_data_bias_analyzer(ground_truth_label_or_threshold=1, ground_truth_array=g,
+                                         feature_array=f, feature_label_or_threshold=1)
     assert by_keyword == q.py_data_bias_analyzer(f, g, 1, 1)
     assert q.py_data_bias_analyzer.__text_signature__ == (
         "(feature_array, ground_truth_array, feature_label_or_threshold, ground_truth_label_or_threshold)")
@@ -182,21 +182,6 @@ def test_keywords_and_signature():
     assert q.py_data_bias_analyzer_explicit_seg.__text_signature__ == (
         "(feature_array, feat_segmentation_threshold, feat_segmentation_label, feat_threshold_type, "
         "ground_truth_array, gt_segmentation_threshold, gt_segmentation_label, gt_threshold_type)")
-    with pytest.raises(TypeError):
-        q.py_data_bias_analyzer(f, g, 1)
-    explicit = q.py_data_bias_analyzer_explicit_seg(
-        feature_array=f, feat_segmentation_threshold=0.5, feat_segmentation_label=None,
-        feat_threshold_type="GreaterThan", ground_truth_array=g, gt_segmentation_threshold=0.5,
-        gt_segmentation_label=None, gt_threshold_type="GreaterThan")
-    assert explicit == q.py_data_bias_analyzer(f, g, 1, 1)
-
-
-def test_inputs_are_not_changed():
-    f = np.array([3.0, 1.0, 2.0, 5.0, 4.0])
-    g = np.array([1, 0, 1, 0, 1])
-    f_copy, g_copy = f.copy(), g.copy()
-    q.py_data_bias_analyzer(f, g, 2.5, 1)
-    assert np.array_equal(f, f_copy) and np.array_equal(g, g_copy)
 
 
 @pytest.mark.parametrize(

@@ -327,5 +327,44 @@ class PyLogisticRegressionStreaming:
         """Baseline minus current, per metric."""
     def drift_report(self, drift_threshold: float) -> DriftReportDict:
         """The metrics whose drift is >= drift_threshold."""
+
+# Streaming bias monitors. Rows are already labeled: a value of 1 is facet 1 (or a positive), any other
+# value in -128..127 is not.
+
+IntRows = Sequence[int] | npt.NDArray[np.integer]
+
+class PyDataBiasStreaming:
+    """PyDataBiasStreaming(feature_data, gt_data): a baseline of the seven pre-training metrics and
+    constant-memory counts of the rows pushed since."""
+
+    def __init__(self, feature_data: IntRows, gt_data: IntRows) -> None: ...
+    def push(self, f: int, g: int) -> None:
+        """Counts one row."""
+    def push_batch(self, f: IntRows, g: IntRows) -> None:
+        """Counts equally long, non-empty batches of rows."""
+    def flush(self) -> None:
+        """Forgets the rows pushed; the baseline stays."""
+    def reset_baseline(self, f: IntRows, g: IntRows) -> None:
+        """Replaces the baseline and forgets the rows pushed."""
+        """Relative drift |current - baseline| / max(|baseline|, eps) of each metric."""
+        """The seven metrics of the rows pushed."""
+        """Metrics whose relative drift is at least drift_threshold."""
+
+class PyModelBiasStreaming:
+    """PyModelBiasStreaming(features, predictions, ground_truth): a baseline of the twelve post-training
+    metrics and constant-memory counts of the rows pushed since."""
+
+    def __init__(self, features: IntRows, predictions: IntRows, ground_truth: IntRows) -> None: ...
+    def push(self, feature: int, pred: int, gt: int) -> None:
+        """Counts one row."""
+    def push_batch(self, feature: IntRows, pred: IntRows, gt: IntRows) -> None:
+        """Counts equally long, non-empty batches of rows."""
+    def flush(self) -> None:
+        """Forgets the rows pushed; the baseline stays."""
+    def reset_baseline(self, feature: IntRows, pred: IntRows, gt: IntRows) -> None:
+        """Replaces the baseline; the rows pushed stay."""
+        """Relative drift |(current - baseline) / baseline| of each metric."""
+        """The twelve metrics of the rows pushed."""
+        """Metrics whose relative drift is at least drift_threshold."""
     def drift_report_partial_metrics(self, metrics: Sequence[str], drift_threshold: float) -> DriftReportDict:
         """drift_report restricted to the named metrics."""

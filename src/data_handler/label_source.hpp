@@ -1,91 +1,116 @@
-// The labels of one array, either held or produced on demand. Pure C++.
+// Per-row values (labels, or the small integers of streaming rows) held,
+// borrowed, or produced on demand, and read a chunk at a time. Pure C++.
 //
 // Counting reads labels a chunk at a time, so an array labeled straight
 // from its buffer never needs a label vector of its own: the chunk is made
-// in a small buffer that stays in cache. A view refers to memory the caller
-// owns (an array's buffer) and must be read before that memory can change;
-// materialize() takes a copy of the labels when that cannot be promised.
+// in a small buffer that stays in cache. Borrowed and produced sources
+// refer to memory the caller owns (an array's buffer) and must be read
+// before that memory can change; materialize() takes a copy when that
+// cannot be promised.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <utility>
+#include <vector>
 
 #include "data_handler/labels.hpp"
 
 namespace quorvant::data_handler {
 
-class LabelSource {
+inline constexpr std::size_t kChunk = 4096;
+
+template <class T>
+class ChunkSource {
 public:
-    // Writes the labels of rows [begin, begin + count) to `out`.
-    using Fill = std::function<void(std::size_t begin, std::size_t count, Label* out)>;
+    // Writes the values of rows [begin, begin + count) to `out`.
+    using Fill = std::function<void(std::size_t begin, std::size_t count, T* out)>;
 
-    static constexpr std::size_t kChunk = 4096;
-
-    static LabelSource owned(Labels labels) {
-        LabelSource s;
-        s.size_ = labels.size();
-        s.labels_ = std::move(labels);
+    static ChunkSource owned(std::vector<T> values) {
+        ChunkSource s;
+        s.size_ = values.size();
+        s.owned_ = std::move(values);
         return s;
     }
-
-    static LabelSource view(std::size_t size, Fill fill) {
-        LabelSource s;
+    static ChunkSource borrowed(std::span<const T> values) {
+        ChunkSource s;
+        s.size_ = values.size();
+        s.borrowed_ = values;
+        s.is_borrowed_ = true;
+        return s;
+    }
+    static ChunkSource view(std::size_t size, Fill fill) {
+        ChunkSource s;
         s.size_ = size;
         s.fill_ = std::move(fill);
         return s;
     }
 
     std::size_t size() const { return size_; }
-    bool is_view() const { return static_cast<bool>(fill_); }
 
-    // The labels of rows [begin, begin + count), count <= kChunk: a pointer
-    // into held labels, or `buffer` filled.
-    const Label* chunk(std::size_t begin, std::size_t count, Label* buffer) const {
-        if (!fill_) return labels_.data() + begin;
-        fill_(begin, count, buffer);
-        return buffer;
+    // The values of rows [begin, begin + count), count <= kChunk: a pointer
+    // into held or borrowed values, or `buffer` filled.
+    const T* chunk(std::size_t begin, std::size_t count, T* buffer) const {
+        if (fill_) {
+            fill_(begin, count, buffer);
+            return buffer;
+        }
+        return (is_borrowed_ ? borrowed_.data() : owned_.data()) + begin;
     }
 
-    // Produces a view's labels now and holds them.
+    // Copies the values now and holds them.
     void materialize() {
-        if (!fill_) return;
-        Labels labels(size_);
-        for (std::size_t i = 0; i < size_; i += kChunk) fill_(i, std::min(kChunk, size_ - i), labels.data() + i);
-        labels_ = std::move(labels);
-        fill_ = nullptr;
-    }
-
-    Labels to_labels() const {
-        LabelSource copy = *this;
-        copy.materialize();
-        return std::move(copy.labels_);
+        if (!fill_ && !is_borrowed_) return;
+        std::vector<T> values(size_);
+        for (std::size_t i = 0; i < size_; i += kChunk) {
+            const std::size_t count = std::min(kChunk, size_ - i);
+            const T* c = chunk(i, count, values.data() + i);
+            if (c != values.data() + i) std::copy(c, c + count, values.data() + i);
+        }
+        *this = owned(std::move(values));
     }
 
 private:
     std::size_t size_ = 0;
-    Labels labels_;
+    std::vector<T> owned_;
+    std::span<const T> borrowed_;
+    bool is_borrowed_ = false;
     Fill fill_;
 };
+
+using LabelSource = ChunkSource<Label>;
+using ValueSource = ChunkSource<std::int8_t>;
 
 namespace detail {
 template <class F, std::size_t... I, class... Sources>
 void for_each_chunk(F& f, std::index_sequence<I...>, const Sources&... sources) {
     const std::size_t n = (sources.size(), ...);
-    Label buffers[sizeof...(Sources)][LabelSource::kChunk];
-    for (std::size_t i = 0; i < n; i += LabelSource::kChunk) {
-        const std::size_t count = std::min(LabelSource::kChunk, n - i);
+    Label buffers[sizeof...(Sources)][kChunk];
+    for (std::size_t i = 0; i < n; i += kChunk) {
+        const std::size_t count = std::min(kChunk, n - i);
         f(count, sources.chunk(i, count, buffers[I])...);
     }
 }
 }  // namespace detail
 
 // Calls f(count, const Label* chunk...) for consecutive chunks of equally
-// long sources, each chunk at most LabelSource::kChunk rows.
+// long label sources, each chunk at most kChunk rows.
 template <class F, class... Sources>
 void for_each_chunk(F&& f, const Sources&... sources) {
     detail::for_each_chunk(f, std::index_sequence_for<Sources...>{}, sources...);
+}
+
+// Labels of values under a segmentation rule, produced on demand; `values`
+// must outlive the result.
+inline LabelSource rule_labels(const ValueSource& values, SegmentationRule<std::int8_t> rule) {
+    return LabelSource::view(values.size(), [&values, rule](std::size_t begin, std::size_t count, Label* out) {
+        std::int8_t buffer[kChunk];
+        const std::int8_t* v = values.chunk(begin, count, buffer);
+        label_rule(std::span<const std::int8_t>(v, count), rule, out);
+    });
 }
 
 }  // namespace quorvant::data_handler

@@ -1,0 +1,355 @@
+#include "frame/small_ints.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <type_traits>
+
+#include "data_handler/kernel.hpp"
+#include "frame/convert.hpp"
+#include "frame/numpy.hpp"
+#include "frame/refs.hpp"
+
+namespace quorvant::frame {
+
+namespace {
+
+void range_error(const char* arg) {
+    PyErr_Format(PyExc_OverflowError, "argument '%s': value out of range for a signed 8-bit integer (-128..127)",
+                 arg);
+}
+
+bool in_range(long long v) { return v >= -128 && v <= 127; }
+
+// An exact int small enough to be stored in one digit: its value without a
+// call. False for every other object.
+bool compact_value(PyObject* item, long long& v) {
+#if PY_VERSION_HEX >= 0x030C0000
+    if (PyLong_CheckExact(item) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(item))) {
+        v = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(item));
+        return true;
+    }
+#else
+    (void)item;
+    (void)v;
+#endif
+    return false;
+}
+
+// One item by the integer protocol; false with the argument's error set.
+bool item_to_i8(PyObject* item, const char* arg, const char* expected, std::int8_t& out) {
+    long long v = 0;
+    if (!compact_value(item, v)) {
+        if (!PyLong_Check(item) && !PyIndex_Check(item)) {
+            PyErr_Format(PyExc_TypeError, "argument '%s': %s, not %s", arg, expected,
+                         item == Py_None ? "None" : Py_TYPE(item)->tp_name);
+            return false;
+        }
+        int overflow = 0;
+        v = PyLong_AsLongLongAndOverflow(item, &overflow);
+        if (v == -1 && PyErr_Occurred()) return false;
+        if (overflow != 0) {
+            range_error(arg);
+            return false;
+        }
+    }
+    if (!in_range(v)) {
+        range_error(arg);
+        return false;
+    }
+    out = static_cast<std::int8_t>(v);
+    return true;
+}
+
+constexpr const char* kItemExpected = "items must be int";
+
+std::size_t convert_cached(PyObject* const* items, std::size_t n, std::uintptr_t base, unsigned shift,
+                           std::int8_t* out);
+
+// The interpreter keeps the ints -5..256 as one static array of objects,
+// so an item pointing into that array carries its value in its address.
+// The layout is checked on each use, not assumed; where it does not hold,
+// items are read one by one.
+class CachedInts {
+public:
+    static constexpr long kFirst = -5;
+    static constexpr long kLast = 127;  // the largest value a signed byte holds
+
+    // The table, when the interpreter's layout allows it.
+    static CachedInts probe() {
+        CachedInts t;
+        Owned first = Owned::steal(PyLong_FromLong(kFirst));
+        Owned second = Owned::steal(PyLong_FromLong(kFirst + 1));
+        if (!first || !second) {
+            PyErr_Clear();
+            return t;
+        }
+        const auto base = reinterpret_cast<std::uintptr_t>(first.get());
+        const std::uintptr_t stride = reinterpret_cast<std::uintptr_t>(second.get()) - base;
+        // Objects packed back to back: no other object can lie in between.
+        if (stride != sizeof(PyLongObject) || (stride & (stride - 1)) != 0) return t;
+        for (long v = kFirst; v <= kLast; ++v) {
+            Owned o = Owned::steal(PyLong_FromLong(v));
+            if (!o || !PyLong_CheckExact(o.get()) ||
+                reinterpret_cast<std::uintptr_t>(o.get()) != base + static_cast<std::uintptr_t>(v - kFirst) * stride) {
+                PyErr_Clear();
+                return t;
+            }
+        }
+        t.base_ = base;
+        t.shift_ = static_cast<unsigned>(std::countr_zero(stride));
+        t.valid_ = true;
+        return t;
+    }
+
+    // Converts items from the start while whole blocks lie in the table;
+    // returns how many were converted.
+    std::size_t convert(PyObject* const* items, std::size_t n, std::int8_t* out) const {
+        if (!valid_) return 0;
+        return convert_cached(items, n, base_, shift_, out);
+    }
+
+private:
+    std::uintptr_t base_ = 0;
+    unsigned shift_ = 0;
+    bool valid_ = false;
+};
+
+QUORVANT_KERNEL std::size_t convert_cached(PyObject* const* items, std::size_t n, std::uintptr_t base, unsigned shift,
+                                           std::int8_t* out) {
+    constexpr std::size_t kBlock = 64;
+    const std::uintptr_t span = static_cast<std::uintptr_t>(CachedInts::kLast - CachedInts::kFirst + 1) << shift;
+    const std::uintptr_t mask = (std::uintptr_t{1} << shift) - 1;
+    std::size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        std::uintptr_t outside = 0;
+        for (std::size_t j = 0; j < kBlock; ++j) {
+            const std::uintptr_t d = reinterpret_cast<std::uintptr_t>(items[i + j]) - base;
+            outside |= d >= span || (d & mask) != 0 ? ~std::uintptr_t{0} : 0;
+            out[i + j] = static_cast<std::int8_t>(static_cast<long>(d >> shift) + CachedInts::kFirst);
+        }
+        if (outside != 0) break;
+    }
+    return i;
+}
+
+// Only long sequences repay checking the table.
+CachedInts cached_ints(Py_ssize_t n) { return n >= 512 ? CachedInts::probe() : CachedInts(); }
+
+// Items [from, n) of a tuple, one by one.
+bool convert_items(PyObject* tuple, Py_ssize_t from, const char* arg, std::vector<std::int8_t>& out) {
+    const Py_ssize_t n = PyTuple_GET_SIZE(tuple);
+    for (Py_ssize_t i = from; i < n; ++i) {
+        if (!item_to_i8(PyTuple_GET_ITEM(tuple, i), arg, kItemExpected, out[static_cast<std::size_t>(i)])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <class T>
+[[gnu::always_inline]] inline bool outside_i8(T x) {
+    if constexpr (std::is_signed_v<T>) {
+        return x < -128 || x > 127;
+    } else {
+        return x > 127;
+    }
+}
+
+// Narrows a contiguous buffer; false when an element is out of range.
+// Masks of the element's width and fixed blocks keep it vectorisable.
+template <class T>
+QUORVANT_KERNEL bool narrow_to_i8(const T* __restrict xs, std::size_t n, std::int8_t* __restrict out) {
+    using U = std::make_unsigned_t<T>;
+    constexpr std::size_t kBlock = 64;
+    U outside = 0;
+    std::size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        for (std::size_t j = 0; j < kBlock; ++j) {
+            const T x = xs[i + j];
+            outside |= outside_i8(x) ? static_cast<U>(~U{0}) : U{0};
+            out[i + j] = static_cast<std::int8_t>(x);
+        }
+    }
+    for (; i < n; ++i) {
+        outside |= outside_i8(xs[i]) ? static_cast<U>(~U{0}) : U{0};
+        out[i] = static_cast<std::int8_t>(xs[i]);
+    }
+    return outside == 0;
+}
+
+// A 1-D native NumPy integer array straight from its buffer. nullopt
+// (nothing set) when the array is not one; an out-of-range element is the
+// same OverflowError the items would give.
+std::optional<std::optional<std::vector<std::int8_t>>> from_integer_array(PyObject* obj, const char* arg) {
+    if (!numpy_ready()) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    if (!PyArray_CheckExact(obj)) return std::nullopt;
+    std::optional<std::optional<std::vector<std::int8_t>>> result;
+    visit_numeric(reinterpret_cast<PyArrayObject*>(obj), [&]<class T>(Strided<T> s) {
+        if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+            const auto n = static_cast<std::size_t>(s.size);
+            std::vector<std::int8_t> out(n);
+            bool ok = true;
+            const T* p = reinterpret_cast<const T*>(s.data);
+            if (s.contiguous() && reinterpret_cast<std::uintptr_t>(p) % alignof(T) == 0) {
+                ok = narrow_to_i8(p, n, out.data());
+            } else {
+                for (std::size_t i = 0; i < n; ++i) {
+                    const T x = s[static_cast<npy_intp>(i)];
+                    ok &= !outside_i8(x);
+                    out[i] = static_cast<std::int8_t>(x);
+                }
+            }
+            if (ok) {
+                result.emplace(std::move(out));
+            } else {
+                range_error(arg);
+                result.emplace(std::nullopt);
+            }
+        }
+    });
+    return result;
+}
+
+template <class T>
+QUORVANT_KERNEL bool in_i8_range(const T* __restrict xs, std::size_t n) {
+    using U = std::make_unsigned_t<T>;
+    constexpr std::size_t kBlock = 64;
+    U outside = 0;
+    std::size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        for (std::size_t j = 0; j < kBlock; ++j) outside |= outside_i8(xs[i + j]) ? static_cast<U>(~U{0}) : U{0};
+    }
+    for (; i < n; ++i) outside |= outside_i8(xs[i]) ? static_cast<U>(~U{0}) : U{0};
+    return outside == 0;
+}
+
+QUORVANT_KERNEL bool all_below_128(const std::uint8_t* xs, std::size_t n) {
+    constexpr std::size_t kBlock = 64;
+    std::uint8_t high = 0;
+    std::size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        for (std::size_t j = 0; j < kBlock; ++j) high |= xs[i + j];
+    }
+    for (; i < n; ++i) high |= xs[i];
+    return (high & 0x80) == 0;
+}
+
+}  // namespace
+
+bool range_checked(const RangeCheck& check, const char* arg) {
+    if (check.outside) range_error(arg);
+    return !check.outside;
+}
+
+std::optional<data_handler::ValueSource> i8_buffer(PyObject* obj, RangeCheck* deferred) {
+    if (PyList_Check(obj) || PyTuple_Check(obj)) return std::nullopt;  // no NumPy import for these
+    if (!numpy_ready()) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    if (!PyArray_CheckExact(obj)) return std::nullopt;
+    std::optional<data_handler::ValueSource> out;
+    visit_numeric(reinterpret_cast<PyArrayObject*>(obj), [&]<class T>(Strided<T> s) {
+        if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+            const T* p = reinterpret_cast<const T*>(s.data);
+            if (!s.contiguous() || reinterpret_cast<std::uintptr_t>(p) % alignof(T) != 0) return;
+            const auto n = static_cast<std::size_t>(s.size);
+            if constexpr (std::is_same_v<T, std::int8_t>) {
+                out = data_handler::ValueSource::borrowed({p, n});
+            } else if constexpr (std::is_same_v<T, std::uint8_t>) {
+                if (all_below_128(p, n)) out = data_handler::ValueSource::borrowed({reinterpret_cast<const std::int8_t*>(p), n});
+            } else {
+                // Narrowed a chunk at a time while counting; the range is
+                // checked whole first, or noted while reading.
+                if (deferred == nullptr && !in_i8_range(p, n)) return;
+                out = data_handler::ValueSource::view(
+                    n, [p, deferred](std::size_t begin, std::size_t count, std::int8_t* values) {
+                        if (!narrow_to_i8(p + begin, count, values) && deferred != nullptr) deferred->outside = true;
+                    });
+            }
+        }
+    });
+    return out;
+}
+
+std::optional<std::int8_t> to_i8(PyObject* obj, const char* arg) {
+    std::int8_t v = 0;
+    long long compact = 0;
+    if (compact_value(obj, compact)) {
+        if (!in_range(compact)) {
+            range_error(arg);
+            return std::nullopt;
+        }
+        return static_cast<std::int8_t>(compact);
+    }
+    if (!PyLong_Check(obj) && !PyIndex_Check(obj)) {
+        argument_type_error(arg, "int", obj);
+        return std::nullopt;
+    }
+    if (!item_to_i8(obj, arg, "must be int", v)) return std::nullopt;
+    return v;
+}
+
+std::optional<std::vector<std::int8_t>> to_i8_sequence(PyObject* obj, const char* arg) {
+    if (PyUnicode_Check(obj) || !PySequence_Check(obj)) {
+        argument_type_error(arg, "a sequence of int", obj);
+        return std::nullopt;
+    }
+    if (!PyList_CheckExact(obj) && !PyTuple_CheckExact(obj)) {
+        if (auto array = from_integer_array(obj, arg)) return std::move(*array);
+    }
+
+    Owned tuple;
+    Py_ssize_t done = 0;
+    std::vector<std::int8_t> out;
+    if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
+        // Small ints in place: no Python code runs, so the items stay put.
+        const Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
+        PyObject* const* items = PySequence_Fast_ITEMS(obj);
+        out.resize(static_cast<std::size_t>(n));
+        const CachedInts cached = cached_ints(n);
+        bool range_ok = true;
+        bool compact = true;
+        while (done < n && compact) {
+            done += static_cast<Py_ssize_t>(cached.convert(items + done, static_cast<std::size_t>(n - done),
+                                                           out.data() + done));
+            // A block the table does not cover: item by item, by value.
+            const Py_ssize_t end = std::min(n, done + 64);
+            for (; done < end; ++done) {
+                long long v;
+                if (!compact_value(items[done], v)) {
+                    compact = false;
+                    break;
+                }
+                range_ok &= in_range(v);
+                out[static_cast<std::size_t>(done)] = static_cast<std::int8_t>(v);
+            }
+        }
+        if (!range_ok) {
+            range_error(arg);
+            return std::nullopt;
+        }
+        if (done == n) return out;
+        // The rest one by one, from a private copy: converting an item may
+        // run code that changes the caller's list.
+        tuple = Owned::steal(PySequence_Tuple(obj));
+    } else {
+        tuple = Owned::steal(PySequence_Tuple(obj));
+        if (tuple) out.resize(static_cast<std::size_t>(PyTuple_GET_SIZE(tuple.get())));
+    }
+    if (!tuple) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            argument_type_error(arg, "a sequence of int", obj);
+        }
+        return std::nullopt;
+    }
+    if (!convert_items(tuple.get(), done, arg, out)) return std::nullopt;
+    return out;
+}
+
+}  // namespace quorvant::frame
