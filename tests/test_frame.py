@@ -32,8 +32,7 @@ CLASSES = [
 
 def test_module_lists_its_functions_then_classes_in_order():
     public = [n for n in vars(_quorvant) if not n.startswith("__")]
-    registered = [n for n in FUNCTIONS + CLASSES if n in public]
-    assert public == registered
+    assert public == FUNCTIONS + CLASSES
     assert _quorvant.__name__ == "quorvant._quorvant" or _quorvant.__name__ == "_quorvant"
     assert _quorvant.__doc__ == ""
 
@@ -126,11 +125,34 @@ print(q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"])
         out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
         return out.stdout.strip() or out.stderr.strip().splitlines()[-1]
 
-    if not hasattr(q, "py_model_perf_logistic_regression"):
-        pytest.skip("needs the logistic regression function")
     default = logloss(None)
     assert logloss("abc") == default
     assert logloss(" 1e-12") == default
     assert logloss("1e-12") == default
     assert logloss("0.001") != default
     assert logloss("1E-3") == logloss("0.001") == logloss("+0.001")
+
+
+def test_distribution_heuristic_is_parsed_like_the_eps():
+    # 100 values, 10 distinct: r = 0.1. Above the default 0.05 the feature is
+    # continuous (the value 5 is a threshold); at a heuristic of 0.1 it is
+    # discrete (the value 5 is a label).
+    code = r"""
+import numpy as np, quorvant as q
+feature = np.arange(100, dtype=np.float64) % 10
+truth = (np.arange(100) % 3 == 0).astype(np.int64)
+print(q.py_data_bias_analyzer(feature, truth, 5, 1)["ClassImbalance"])
+"""
+    def class_imbalance(value):
+        env = {"PATH": ""}
+        if value is not None:
+            env["QUORVANT_DISTRIBUTION_HEURISTIC"] = value
+        out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
+        return out.stdout.strip() or out.stderr.strip().splitlines()[-1]
+
+    continuous = class_imbalance(None)
+    assert class_imbalance("0.1") != continuous
+    assert class_imbalance(" 0.1") == continuous
+    assert class_imbalance("INF") == class_imbalance("0.1")
+    # NaN is accepted as given: no ratio is greater than it, so discrete.
+    assert class_imbalance("nan") == class_imbalance("0.1")
