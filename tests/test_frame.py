@@ -37,6 +37,18 @@ def test_module_lists_its_functions_then_classes_in_order():
     assert _quorvant.__doc__ == ""
 
 
+def test_stub_declares_every_function_class_and_method():
+    import ast
+    import pathlib
+
+    stub = ast.parse((pathlib.Path(q.__file__).parent / "_quorvant.pyi").read_text())
+    declared = {n.name: n for n in stub.body if isinstance(n, (ast.FunctionDef, ast.ClassDef))}
+    assert set(FUNCTIONS + CLASSES) <= declared.keys()
+    for name in CLASSES:
+        methods = {n.name for n in declared[name].body if isinstance(n, ast.FunctionDef)}
+        assert {m for m in vars(getattr(_quorvant, name)) if not m.startswith("__")} <= methods, name
+
+
 def test_repeated_initialisation_returns_the_first_module():
     lib = ctypes.PyDLL(_quorvant.__file__)
     init = lib.PyInit__quorvant
