@@ -143,6 +143,10 @@ print(q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"])
     assert logloss("1e-12") == default
     assert logloss("0.001") != default
     assert logloss("1E-3") == logloss("0.001") == logloss("+0.001")
+    # Decimals beyond the range underflow to 0 or overflow to infinity by
+    # their magnitude, with or without an exponent.
+    assert logloss("0." + "0" * 400 + "1") == logloss("1e-400") == logloss("0")
+    assert logloss("1" + "0" * 400) == logloss("1e400") == logloss("inf")
 
 
 def test_distribution_heuristic_is_parsed_like_the_eps():

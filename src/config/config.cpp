@@ -1,5 +1,6 @@
 #include "config/config.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
@@ -41,6 +42,29 @@ bool is_decimal(std::string_view s) {
     return i == n;
 }
 
+// Whether a decimal lies below 1 in magnitude, from the place of its first
+// non-zero digit and its exponent. from_chars leaves the value unset when it
+// is out of range; this tells underflow ("0.000...1", "1e-400") from
+// overflow ("1e400"). The text is a valid decimal with a non-zero digit.
+bool below_one(std::string_view s) {
+    const std::size_t e_at = std::min(s.find_first_of("eE"), s.size());
+    const std::string_view mantissa = s.substr(0, e_at);
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const std::size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos) return true;
+    // Decimal exponent of the first non-zero digit, then the written exponent
+    // (saturated: any magnitude beyond this is out of range either way).
+    long long place = first < point ? static_cast<long long>(point - first) - 1
+                                    : -static_cast<long long>(first - point);
+    long long exponent = 0;
+    std::size_t i = e_at + 1;
+    const bool negative = i < s.size() && s[i] == '-';
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    for (; i < s.size(); ++i) exponent = std::min(exponent * 10 + (s[i] - '0'), 1'000'000'000'000LL);
+    place += negative ? -exponent : exponent;
+    return place < 0;
+}
+
 template <class T>
 std::optional<T> parse(std::string_view text) {
     bool negative = false;
@@ -59,9 +83,7 @@ std::optional<T> parse(std::string_view text) {
         auto [ptr, ec] = std::from_chars(body.data(), body.data() + body.size(), value);
         // Out-of-range decimals round to 0 or infinity, as a float parse does.
         if (ec == std::errc::result_out_of_range) {
-            // from_chars leaves value unspecified here; decide by the exponent sign.
-            const bool tiny = body.find("e-") != std::string_view::npos || body.find("E-") != std::string_view::npos;
-            value = tiny ? T(0) : std::numeric_limits<T>::infinity();
+            value = below_one(body) ? T(0) : std::numeric_limits<T>::infinity();
         } else if (ec != std::errc() || ptr != body.data() + body.size()) {
             return std::nullopt;
         }
