@@ -88,6 +88,21 @@ PyObject* shared_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     return guarded_call<PyObject*>(nullptr, [&] { return F(inst->core(), args, nargs, kwnames); });
 }
 
+// The two above as a PyMethodDef entry's function (flags kFastCall):
+//
+//   {"push", frame::exclusive<Core, push>(), frame::kFastCall, "push($self, x)\n--\n\n"},
+inline constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
+
+template <class Core, PyObject* (*F)(Core&, PyObject* const*, Py_ssize_t, PyObject*)>
+PyCFunction exclusive() {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(exclusive_method<Core, F>));
+}
+
+template <class Core, PyObject* (*F)(const Core&, PyObject* const*, Py_ssize_t, PyObject*)>
+PyCFunction shared() {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(shared_method<Core, F>));
+}
+
 template <class Core, PyObject* (*F)(const Core&)>
 PyObject* shared_getter(PyObject* self, void*) noexcept {
     Instance<Core>* inst = instance<Core>(self);

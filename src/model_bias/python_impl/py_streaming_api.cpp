@@ -6,20 +6,14 @@
 #include "frame/small_ints.hpp"
 #include "model_bias/streaming/streaming_model_bias.hpp"
 #include "registry.hpp"
-#include "reporting/py_report_utils.hpp"
+#include "reporting/py_monitor_methods.hpp"
 
 namespace quorvant::model_bias::python_impl::py_streaming_api {
 
 namespace {
 
 using Core = streaming::StreamingModelBias;
-
-// A METH_FASTCALL | METH_KEYWORDS method entry (already guarded) as the
-// PyMethodDef function type.
-template <class F>
-PyCFunction method(F f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
-}
+using Methods = reporting::MonitorMethods<Core, &Core::current, &metrics::parse_model_bias_list>;
 
 PyObject* none() { Py_RETURN_NONE; }
 
@@ -73,12 +67,6 @@ PyObject* push_batch(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObje
     return none();
 }
 
-PyObject* flush(Core& core, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-    if (!frame::extract_none("flush", nargs, kwnames)) return nullptr;
-    core.flush();
-    return none();
-}
-
 PyObject* reset_baseline(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     frame::Args<3> a;
     if (!frame::extract("reset_baseline", kRowParams, args, nargs, kwnames, a)) return nullptr;
@@ -89,63 +77,16 @@ PyObject* reset_baseline(Core& core, PyObject* const* args, Py_ssize_t nargs, Py
     return none();
 }
 
-PyObject* drift_snapshot(const Core& core, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-    if (!frame::extract_none("drift_snapshot", nargs, kwnames)) return nullptr;
-    const auto drift = core.drift_snapshot();
-    if (!drift) return frame::raise(drift.error());
-    return reporting::report_to_py_dict(*drift);
-}
-
-PyObject* performance_snapshot(const Core& core, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-    if (!frame::extract_none("performance_snapshot", nargs, kwnames)) return nullptr;
-    const auto current = core.current();
-    if (!current) return frame::raise(current.error());
-    return reporting::report_to_py_dict(current->to_map());
-}
-
-PyObject* drift_report(const Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr frame::Param kParams[] = {{"drift_threshold"}};
-    frame::Args<1> a;
-    if (!frame::extract("drift_report", kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto threshold = frame::to_f32(a[0], "drift_threshold");
-    if (!threshold) return nullptr;
-    const auto report = core.drift_report(*threshold);
-    if (!report) return frame::raise(report.error());
-    return reporting::into_py_dict(*report);
-}
-
-PyObject* drift_report_partial_metrics(const Core& core, PyObject* const* args, Py_ssize_t nargs,
-                                       PyObject* kwnames) {
-    static constexpr frame::Param kParams[] = {{"metrics"}, {"drift_threshold"}};
-    frame::Args<2> a;
-    if (!frame::extract("drift_report_partial_metrics", kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto names = frame::to_string_list(a[0], "metrics");
-    if (!names) return nullptr;
-    const auto threshold = frame::to_f32(a[1], "drift_threshold");
-    if (!threshold) return nullptr;
-    const auto metrics = metrics::parse_model_bias_list(*names);
-    if (!metrics) return frame::raise(metrics.error());
-    const auto report = core.drift_report_partial_metrics(*metrics, *threshold);
-    if (!report) return frame::raise(report.error());
-    return reporting::into_py_dict(*report);
-}
-
-constexpr int kCall = METH_FASTCALL | METH_KEYWORDS;
-
 PyMethodDef methods[] = {
-    {"push", method(frame::exclusive_method<Core, push>), kCall, "push($self, feature, pred, gt)\n--\n\n"},
-    {"push_batch", method(frame::exclusive_method<Core, push_batch>), kCall,
-     "push_batch($self, feature, pred, gt)\n--\n\n"},
-    {"flush", method(frame::exclusive_method<Core, flush>), kCall, "flush($self)\n--\n\n"},
-    {"reset_baseline", method(frame::exclusive_method<Core, reset_baseline>), kCall,
+    {"push", frame::exclusive<Core, push>(), frame::kFastCall, "push($self, feature, pred, gt)\n--\n\n"},
+    {"push_batch", frame::exclusive<Core, push_batch>(), frame::kFastCall, "push_batch($self, feature, pred, gt)\n--\n\n"},
+    Methods::flush_entry(),
+    {"reset_baseline", frame::exclusive<Core, reset_baseline>(), frame::kFastCall,
      "reset_baseline($self, feature, pred, gt)\n--\n\n"},
-    {"drift_snapshot", method(frame::shared_method<Core, drift_snapshot>), kCall, "drift_snapshot($self)\n--\n\n"},
-    {"performance_snapshot", method(frame::shared_method<Core, performance_snapshot>), kCall,
-     "performance_snapshot($self)\n--\n\n"},
-    {"drift_report", method(frame::shared_method<Core, drift_report>), kCall,
-     "drift_report($self, drift_threshold)\n--\n\n"},
-    {"drift_report_partial_metrics", method(frame::shared_method<Core, drift_report_partial_metrics>), kCall,
-     "drift_report_partial_metrics($self, metrics, drift_threshold)\n--\n\n"},
+    Methods::drift_snapshot_entry(),
+    Methods::performance_snapshot_entry(),
+    Methods::drift_report_entry(),
+    Methods::drift_report_partial_metrics_entry(),
     {nullptr, nullptr, 0, nullptr},
 };
 

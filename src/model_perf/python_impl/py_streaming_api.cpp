@@ -1,8 +1,10 @@
 // Python faces of the streaming performance monitors.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "frame/args.hpp"
@@ -17,7 +19,7 @@
 #include "model_perf/streaming/linear_regression_streaming.hpp"
 #include "model_perf/streaming/logistic_regression_streaming.hpp"
 #include "registry.hpp"
-#include "reporting/py_report_utils.hpp"
+#include "reporting/py_monitor_methods.hpp"
 
 namespace quorvant::model_perf::python_impl {
 
@@ -95,84 +97,81 @@ private:
     std::vector<std::int32_t> values_;
 };
 
+// A float sequence argument converted to a vector (the linear monitor
+// takes spans of floats).
+class FloatValues {
+public:
+    static std::optional<FloatValues> from(PyObject* obj, const char* arg) {
+        auto values = frame::to_f32_sequence(obj, arg);
+        if (!values) return std::nullopt;
+        FloatValues v;
+        v.values_ = std::move(*values);
+        return v;
+    }
+    const std::vector<float>& column() const { return values_; }
+
+private:
+    std::vector<float> values_;
+};
+
 template <class T>
 PyObject* none_or_raise(const T& result) {
     if (!result) return frame::raise(result.error());
     Py_RETURN_NONE;
 }
 
-// Methods every monitor has.
+// The (y_true, y_pred) pair every monitor takes whole, read in that order
+// by the monitor's column reader (one of the three above).
+template <class Reader>
+struct Pair {
+    Reader y_true;
+    Reader y_pred;
+};
 
-template <class Core>
-PyObject* flush(Core& core, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-    if (!frame::extract_none("flush", nargs, kwnames)) return nullptr;
-    core.flush();
-    Py_RETURN_NONE;
+template <class Reader, std::size_t N>
+std::optional<Pair<Reader>> read_pair(const frame::Args<N>& a) {
+    auto y_true = Reader::from(a[0], "y_true");
+    if (!y_true) return std::nullopt;
+    auto y_pred = Reader::from(a[1], "y_pred");
+    if (!y_pred) return std::nullopt;
+    return Pair<Reader>{std::move(*y_true), std::move(*y_pred)};
 }
 
-template <class Core>
-PyObject* performance_snapshot(const Core& core, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-    if (!frame::extract_none("performance_snapshot", nargs, kwnames)) return nullptr;
-    const auto current = core.performance_snapshot();
-    if (!current) return frame::raise(current.error());
-    return reporting::report_to_py_dict(current->to_map());
-}
+constexpr frame::Param kPairParams[] = {{"y_true"}, {"y_pred"}};
+constexpr char kPushBatch[] = "push_batch";
+constexpr char kResetBaseline[] = "reset_baseline";
 
-template <class Core>
-PyObject* drift_snapshot(const Core& core, PyObject* const*, Py_ssize_t nargs, PyObject* kwnames) {
-    if (!frame::extract_none("drift_snapshot", nargs, kwnames)) return nullptr;
-    const auto drift = core.drift_snapshot();
-    if (!drift) return frame::raise(drift.error());
-    return reporting::report_to_py_dict(*drift);
-}
-
-template <class Core>
-PyObject* drift_report(const Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr frame::Param kParams[] = {{"drift_threshold"}};
-    frame::Args<1> a;
-    if (!frame::extract("drift_report", kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto threshold = frame::to_f32(a[0], "drift_threshold");
-    if (!threshold) return nullptr;
-    const auto report = core.drift_report(*threshold);
-    if (!report) return frame::raise(report.error());
-    return reporting::into_py_dict(*report);
-}
-
-template <class Core>
-PyObject* drift_report_partial_metrics(const Core& core, PyObject* const* args, Py_ssize_t nargs,
-                                       PyObject* kwnames) {
-    static constexpr frame::Param kParams[] = {{"metrics"}, {"drift_threshold"}};
+// A constructor taking the pair alone.
+template <class Core, class Reader, const char* Type>
+PyObject* pair_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     frame::Args<2> a;
-    if (!frame::extract("drift_report_partial_metrics", kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto names = frame::to_string_list(a[0], "metrics");
-    if (!names) return nullptr;
-    const auto threshold = frame::to_f32(a[1], "drift_threshold");
-    if (!threshold) return nullptr;
-    const auto report = core.drift_report_partial_metrics(*names, *threshold);
-    if (!report) return frame::raise(report.error());
-    return reporting::into_py_dict(*report);
-}
-
-// PyBinaryClassificationStreaming: sequences of 32-bit integers.
-
-PyObject* classification_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static constexpr frame::Param kParams[] = {{"y_true"}, {"y_pred"}};
-    frame::Args<2> a;
-    if (!frame::extract("PyBinaryClassificationStreaming", kParams, args, kwargs, a)) return nullptr;
-    const auto y_true = IntColumn::from(a[0], "y_true");
-    if (!y_true) return nullptr;
-    const auto y_pred = IntColumn::from(a[1], "y_pred");
-    if (!y_pred) return nullptr;
-    auto core = ClassificationCore::create(y_true->column(), y_pred->column());
+    if (!frame::extract(Type, kPairParams, args, kwargs, a)) return nullptr;
+    const auto pair = read_pair<Reader>(a);
+    if (!pair) return nullptr;
+    auto core = Core::create(pair->y_true.column(), pair->y_pred.column());
     if (!core) return frame::raise(core.error());
     return frame::allocate(type, std::move(*core));
 }
 
+// A method taking the pair alone (push_batch, reset_baseline).
+template <class Core, class Reader, const char* Name, auto Method>
+PyObject* pair_method(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    frame::Args<2> a;
+    if (!frame::extract(Name, kPairParams, args, nargs, kwnames, a)) return nullptr;
+    const auto pair = read_pair<Reader>(a);
+    if (!pair) return nullptr;
+    return none_or_raise((core.*Method)(pair->y_true.column(), pair->y_pred.column()));
+}
+
+// PyBinaryClassificationStreaming: sequences of 32-bit integers.
+
+using ClassificationMethods = reporting::MonitorMethods<ClassificationCore, &ClassificationCore::performance_snapshot>;
+constexpr char kClassificationType[] = "PyBinaryClassificationStreaming";
+
 PyObject* classification_push(ClassificationCore& core, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
-    static constexpr frame::Param kParams[] = {{"y_true"}, {"y_pred"}};
     frame::Args<2> a;
-    if (!frame::extract("push", kParams, args, nargs, kwnames, a)) return nullptr;
+    if (!frame::extract("push", kPairParams, args, nargs, kwnames, a)) return nullptr;
     const auto y_true = frame::to_i32(a[0], "y_true");
     if (!y_true) return nullptr;
     const auto y_pred = frame::to_i32(a[1], "y_pred");
@@ -181,43 +180,10 @@ PyObject* classification_push(ClassificationCore& core, PyObject* const* args, P
     Py_RETURN_NONE;
 }
 
-template <auto Method>
-PyObject* classification_pairs(const char* name, ClassificationCore& core, PyObject* const* args, Py_ssize_t nargs,
-                               PyObject* kwnames) {
-    static constexpr frame::Param kParams[] = {{"y_true"}, {"y_pred"}};
-    frame::Args<2> a;
-    if (!frame::extract(name, kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto y_true = IntColumn::from(a[0], "y_true");
-    if (!y_true) return nullptr;
-    const auto y_pred = IntColumn::from(a[1], "y_pred");
-    if (!y_pred) return nullptr;
-    return none_or_raise((core.*Method)(y_true->column(), y_pred->column()));
-}
-
-PyObject* classification_push_batch(ClassificationCore& core, PyObject* const* args, Py_ssize_t nargs,
-                                    PyObject* kwnames) {
-    return classification_pairs<&ClassificationCore::push_batch>("push_batch", core, args, nargs, kwnames);
-}
-
-PyObject* classification_reset_baseline(ClassificationCore& core, PyObject* const* args, Py_ssize_t nargs,
-                                        PyObject* kwnames) {
-    return classification_pairs<&ClassificationCore::reset_baseline>("reset_baseline", core, args, nargs, kwnames);
-}
-
 // PyLinearRegressionStreaming: sequences of floats.
 
-PyObject* linear_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static constexpr frame::Param kParams[] = {{"y_true"}, {"y_pred"}};
-    frame::Args<2> a;
-    if (!frame::extract("PyLinearRegressionStreaming", kParams, args, kwargs, a)) return nullptr;
-    const auto y_true = frame::to_f32_sequence(a[0], "y_true");
-    if (!y_true) return nullptr;
-    const auto y_pred = frame::to_f32_sequence(a[1], "y_pred");
-    if (!y_pred) return nullptr;
-    auto core = LinearCore::create(*y_true, *y_pred);
-    if (!core) return frame::raise(core.error());
-    return frame::allocate(type, std::move(*core));
-}
+using LinearMethods = reporting::MonitorMethods<LinearCore, &LinearCore::performance_snapshot>;
+constexpr char kLinearType[] = "PyLinearRegressionStreaming";
 
 PyObject* linear_push(LinearCore& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr frame::Param kParams[] = {{"t"}, {"p"}};
@@ -231,48 +197,26 @@ PyObject* linear_push(LinearCore& core, PyObject* const* args, Py_ssize_t nargs,
     Py_RETURN_NONE;
 }
 
-template <auto Method>
-PyObject* linear_pairs(const char* name, LinearCore& core, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) {
-    static constexpr frame::Param kParams[] = {{"y_true"}, {"y_pred"}};
-    frame::Args<2> a;
-    if (!frame::extract(name, kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto y_true = frame::to_f32_sequence(a[0], "y_true");
-    if (!y_true) return nullptr;
-    const auto y_pred = frame::to_f32_sequence(a[1], "y_pred");
-    if (!y_pred) return nullptr;
-    return none_or_raise((core.*Method)(*y_true, *y_pred));
-}
-
-PyObject* linear_push_batch(LinearCore& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return linear_pairs<&LinearCore::push_batch>("push_batch", core, args, nargs, kwnames);
-}
-
-PyObject* linear_reset_baseline(LinearCore& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return linear_pairs<&LinearCore::reset_baseline>("reset_baseline", core, args, nargs, kwnames);
-}
-
 // PyLogisticRegressionStreaming: sequences of floats and a decision threshold.
+
+using LogisticMethods = reporting::MonitorMethods<LogisticCore, &LogisticCore::performance_snapshot>;
 
 PyObject* logistic_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static constexpr frame::Param kParams[] = {{"y_true"}, {"y_pred"}, {"threshold"}};
     frame::Args<3> a;
     if (!frame::extract("PyLogisticRegressionStreaming", kParams, args, kwargs, a)) return nullptr;
-    const auto y_true = FloatColumn::from(a[0], "y_true");
-    if (!y_true) return nullptr;
-    const auto y_pred = FloatColumn::from(a[1], "y_pred");
-    if (!y_pred) return nullptr;
+    const auto pair = read_pair<FloatColumn>(a);
+    if (!pair) return nullptr;
     const auto threshold = frame::to_f32(a[2], "threshold");
     if (!threshold) return nullptr;
-    auto core = LogisticCore::create(y_true->column(), y_pred->column(), *threshold);
+    auto core = LogisticCore::create(pair->y_true.column(), pair->y_pred.column(), *threshold);
     if (!core) return frame::raise(core.error());
     return frame::allocate(type, std::move(*core));
 }
 
 PyObject* logistic_push(LogisticCore& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr frame::Param kParams[] = {{"y_true"}, {"y_pred"}};
     frame::Args<2> a;
-    if (!frame::extract("push", kParams, args, nargs, kwnames, a)) return nullptr;
+    if (!frame::extract("push", kPairParams, args, nargs, kwnames, a)) return nullptr;
     const auto y_true = frame::to_f32(a[0], "y_true");
     if (!y_true) return nullptr;
     const auto y_pred = frame::to_f32(a[1], "y_pred");
@@ -280,99 +224,74 @@ PyObject* logistic_push(LogisticCore& core, PyObject* const* args, Py_ssize_t na
     return none_or_raise(core.push(*y_true, *y_pred));
 }
 
-template <auto Method>
-PyObject* logistic_pairs(const char* name, LogisticCore& core, PyObject* const* args, Py_ssize_t nargs,
-                         PyObject* kwnames) {
-    static constexpr frame::Param kParams[] = {{"y_true"}, {"y_pred"}};
-    frame::Args<2> a;
-    if (!frame::extract(name, kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto y_true = FloatColumn::from(a[0], "y_true");
-    if (!y_true) return nullptr;
-    const auto y_pred = FloatColumn::from(a[1], "y_pred");
-    if (!y_pred) return nullptr;
-    return none_or_raise((core.*Method)(y_true->column(), y_pred->column()));
-}
-
-PyObject* logistic_push_batch(LogisticCore& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return logistic_pairs<&LogisticCore::push_batch>("push_batch", core, args, nargs, kwnames);
-}
-
-PyObject* logistic_reset_baseline(LogisticCore& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return logistic_pairs<&LogisticCore::reset_baseline>("reset_baseline", core, args, nargs, kwnames);
-}
-
 PyObject* logistic_reset_baseline_and_decision_threshold(LogisticCore& core, PyObject* const* args,
                                                          Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr frame::Param kParams[] = {{"y_true"}, {"y_pred"}, {"threshold"}};
     frame::Args<3> a;
     if (!frame::extract("reset_baseline_and_decision_threshold", kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto y_true = FloatColumn::from(a[0], "y_true");
-    if (!y_true) return nullptr;
-    const auto y_pred = FloatColumn::from(a[1], "y_pred");
-    if (!y_pred) return nullptr;
+    const auto pair = read_pair<FloatColumn>(a);
+    if (!pair) return nullptr;
     const auto threshold = frame::to_f32(a[2], "threshold");
     if (!threshold) return nullptr;
-    return none_or_raise(core.reset_baseline_and_decision_threshold(y_true->column(), y_pred->column(), *threshold));
+    return none_or_raise(
+        core.reset_baseline_and_decision_threshold(pair->y_true.column(), pair->y_pred.column(), *threshold));
 }
 
 // Method tables.
 
-template <class Core, PyObject* (*F)(Core&, PyObject* const*, Py_ssize_t, PyObject*)>
-PyCFunction exclusive() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(frame::exclusive_method<Core, F>));
+// push_batch and reset_baseline of a monitor whose pair is read by Reader.
+template <class Core, class Reader>
+PyMethodDef push_batch_entry() {
+    return {"push_batch", frame::exclusive<Core, pair_method<Core, Reader, kPushBatch, &Core::push_batch>>(),
+            frame::kFastCall, "push_batch($self, y_true, y_pred)\n--\n\n"};
 }
 
-template <class Core, PyObject* (*F)(const Core&, PyObject* const*, Py_ssize_t, PyObject*)>
-PyCFunction shared() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(frame::shared_method<Core, F>));
+template <class Core, class Reader>
+PyMethodDef reset_baseline_entry() {
+    return {"reset_baseline",
+            frame::exclusive<Core, pair_method<Core, Reader, kResetBaseline, &Core::reset_baseline>>(),
+            frame::kFastCall, "reset_baseline($self, y_true, y_pred)\n--\n\n"};
 }
 
-constexpr int kFast = METH_FASTCALL | METH_KEYWORDS;
-
-#define QUORVANT_READING_METHODS(Core)                                                                         \
-    {"performance_snapshot", shared<Core, performance_snapshot<Core>>(), kFast,                              \
-     "performance_snapshot($self)\n--\n\n"},                                                                   \
-        {"drift_snapshot", shared<Core, drift_snapshot<Core>>(), kFast, "drift_snapshot($self)\n--\n\n"},     \
-        {"drift_report", shared<Core, drift_report<Core>>(), kFast, "drift_report($self, drift_threshold)\n--\n\n"}, \
-        {"drift_report_partial_metrics", shared<Core, drift_report_partial_metrics<Core>>(), kFast,           \
-         "drift_report_partial_metrics($self, metrics, drift_threshold)\n--\n\n"},                            \
-        {"flush", exclusive<Core, flush<Core>>(), kFast, "flush($self)\n--\n\n"}
+// The entries after push and the reset methods, in the same order for all three.
+#define QUORVANT_READING_METHODS(Methods)                                                              \
+    Methods::performance_snapshot_entry(), Methods::drift_snapshot_entry(), Methods::drift_report_entry(), \
+        Methods::drift_report_partial_metrics_entry(), Methods::flush_entry()
 
 PyMethodDef classification_methods[] = {
-    {"push", exclusive<ClassificationCore, classification_push>(), kFast, "push($self, y_true, y_pred)\n--\n\n"},
-    {"push_batch", exclusive<ClassificationCore, classification_push_batch>(), kFast,
-     "push_batch($self, y_true, y_pred)\n--\n\n"},
-    {"reset_baseline", exclusive<ClassificationCore, classification_reset_baseline>(), kFast,
-     "reset_baseline($self, y_true, y_pred)\n--\n\n"},
-    QUORVANT_READING_METHODS(ClassificationCore),
+    {"push", frame::exclusive<ClassificationCore, classification_push>(), frame::kFastCall,
+     "push($self, y_true, y_pred)\n--\n\n"},
+    push_batch_entry<ClassificationCore, IntColumn>(),
+    reset_baseline_entry<ClassificationCore, IntColumn>(),
+    QUORVANT_READING_METHODS(ClassificationMethods),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyMethodDef linear_methods[] = {
-    {"push", exclusive<LinearCore, linear_push>(), kFast, "push($self, t, p)\n--\n\n"},
-    {"push_batch", exclusive<LinearCore, linear_push_batch>(), kFast, "push_batch($self, y_true, y_pred)\n--\n\n"},
-    {"reset_baseline", exclusive<LinearCore, linear_reset_baseline>(), kFast,
-     "reset_baseline($self, y_true, y_pred)\n--\n\n"},
-    QUORVANT_READING_METHODS(LinearCore),
+    {"push", frame::exclusive<LinearCore, linear_push>(), frame::kFastCall, "push($self, t, p)\n--\n\n"},
+    push_batch_entry<LinearCore, FloatValues>(),
+    reset_baseline_entry<LinearCore, FloatValues>(),
+    QUORVANT_READING_METHODS(LinearMethods),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyMethodDef logistic_methods[] = {
-    {"push", exclusive<LogisticCore, logistic_push>(), kFast, "push($self, y_true, y_pred)\n--\n\n"},
-    {"push_batch", exclusive<LogisticCore, logistic_push_batch>(), kFast,
-     "push_batch($self, y_true, y_pred)\n--\n\n"},
-    {"reset_baseline", exclusive<LogisticCore, logistic_reset_baseline>(), kFast,
-     "reset_baseline($self, y_true, y_pred)\n--\n\n"},
-    {"reset_baseline_and_decision_threshold", exclusive<LogisticCore, logistic_reset_baseline_and_decision_threshold>(),
-     kFast, "reset_baseline_and_decision_threshold($self, y_true, y_pred, threshold)\n--\n\n"},
-    QUORVANT_READING_METHODS(LogisticCore),
+    {"push", frame::exclusive<LogisticCore, logistic_push>(), frame::kFastCall,
+     "push($self, y_true, y_pred)\n--\n\n"},
+    push_batch_entry<LogisticCore, FloatColumn>(),
+    reset_baseline_entry<LogisticCore, FloatColumn>(),
+    {"reset_baseline_and_decision_threshold",
+     frame::exclusive<LogisticCore, logistic_reset_baseline_and_decision_threshold>(), frame::kFastCall,
+     "reset_baseline_and_decision_threshold($self, y_true, y_pred, threshold)\n--\n\n"},
+    QUORVANT_READING_METHODS(LogisticMethods),
     {nullptr, nullptr, 0, nullptr},
 };
 
 #undef QUORVANT_READING_METHODS
 
 PyType_Slot classification_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(frame::guarded_new<classification_new>)},
+    {Py_tp_new, reinterpret_cast<void*>(
+                    frame::guarded_new<pair_new<ClassificationCore, IntColumn, kClassificationType>>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(frame::dealloc<ClassificationCore>)},
     {Py_tp_methods, classification_methods},
     {Py_tp_doc, const_cast<char*>("PyBinaryClassificationStreaming(y_true, y_pred)\n--\n\n")},
@@ -380,7 +299,7 @@ PyType_Slot classification_slots[] = {
 };
 
 PyType_Slot linear_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(frame::guarded_new<linear_new>)},
+    {Py_tp_new, reinterpret_cast<void*>(frame::guarded_new<pair_new<LinearCore, FloatValues, kLinearType>>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(frame::dealloc<LinearCore>)},
     {Py_tp_methods, linear_methods},
     {Py_tp_doc, const_cast<char*>("PyLinearRegressionStreaming(y_true, y_pred)\n--\n\n")},
