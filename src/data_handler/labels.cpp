@@ -54,7 +54,7 @@ QUORVANT_KERNEL void compare_f64_kernel(std::span<const T> xs, Comparison op, do
 // x == v iff v is whole and x == v. Bounds beyond the 64-bit range saturate
 // (the element range is far inside it); NaN makes every label 0.
 std::optional<std::int64_t> integer_bound(Comparison op, double v) {
-    double b;
+    double b = v;
     switch (op) {
         case Comparison::Greater:
         case Comparison::LessEqual: b = std::floor(v); break;
