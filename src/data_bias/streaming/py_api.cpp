@@ -1,5 +1,6 @@
 // Python face of the streaming pre-training bias monitor.
 #include "data_bias/streaming/streaming_data_bias.hpp"
+#include "data_handler/py_labeled_rows.hpp"
 #include "frame/args.hpp"
 #include "frame/convert.hpp"
 #include "frame/pyclass.hpp"
@@ -15,66 +16,26 @@ namespace {
 using Core = StreamingDataBias;
 using Methods = reporting::MonitorMethods<Core, &Core::current, &metrics::parse_data_bias_list>;
 
-PyObject* none() { Py_RETURN_NONE; }
+namespace rows = data_handler::labeled_rows;
+
+constexpr frame::Param kNewParams[] = {{"feature_data"}, {"gt_data"}};
+constexpr const char* kNewNames[2] = {"feature_data", "gt_data"};
+constexpr frame::Param kRowParams[] = {{"f"}, {"g"}};
+constexpr const char* kRowNames[2] = {"f", "g"};
+constexpr rows::Columns<2> kNew{"PyDataBiasStreaming", kNewParams, kNewNames};
+constexpr rows::Columns<2> kRow{nullptr, kRowParams, kRowNames};
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static constexpr frame::Param kParams[] = {{"feature_data"}, {"gt_data"}};
-    frame::Args<2> a;
-    if (!frame::extract("PyDataBiasStreaming", kParams, args, kwargs, a)) return nullptr;
-    static constexpr const char* kNames[2] = {"feature_data", "gt_data"};
-    const auto rows = frame::to_i8_sources(a, kNames);
-    if (!rows) return nullptr;
-    auto core = Core::make((*rows)[0], (*rows)[1]);
-    if (!core) return frame::raise(core.error());
-    return frame::allocate(type, std::move(*core));
+    return rows::construct<Core>(type, args, kwargs, kNew);
 }
-
 PyObject* push(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr frame::Param kParams[] = {{"f"}, {"g"}};
-    frame::Args<2> a;
-    if (!frame::extract("push", kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto f = frame::to_i8(a[0], "f");
-    if (!f) return nullptr;
-    const auto g = frame::to_i8(a[1], "g");
-    if (!g) return nullptr;
-    core.push(*f, *g);
-    return none();
+    return rows::push(core, args, nargs, kwnames, kRow);
 }
-
 PyObject* push_batch(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr frame::Param kParams[] = {{"f"}, {"g"}};
-    frame::Args<2> a;
-    if (!frame::extract("push_batch", kParams, args, nargs, kwnames, a)) return nullptr;
-    static constexpr const char* kNames[2] = {"f", "g"};
-    // Buffers are counted in one pass and their ranges checked after; a
-    // batch that fails counts nothing.
-    std::array<frame::RangeCheck, 2> checks;
-    if (const auto buffers = frame::i8_buffers(a, &checks)) {
-        if (const auto batch = core.count((*buffers)[0], (*buffers)[1])) {
-            if (!frame::ranges_checked(checks, kNames)) return nullptr;
-            core.add(*batch);
-            return none();
-        }
-    }
-    // Everything else, and a batch of the wrong length, converted first so
-    // that a conversion error comes before the length error.
-    const auto rows = frame::to_i8_sources(a, kNames);
-    if (!rows) return nullptr;
-    const auto status = core.push_batch((*rows)[0], (*rows)[1]);
-    if (!status) return frame::raise(status.error());
-    return none();
+    return rows::push_batch(core, args, nargs, kwnames, kRow);
 }
-
 PyObject* reset_baseline(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr frame::Param kParams[] = {{"f"}, {"g"}};
-    frame::Args<2> a;
-    if (!frame::extract("reset_baseline", kParams, args, nargs, kwnames, a)) return nullptr;
-    static constexpr const char* kNames[2] = {"f", "g"};
-    const auto rows = frame::to_i8_sources(a, kNames);
-    if (!rows) return nullptr;
-    const auto status = core.reset_baseline((*rows)[0], (*rows)[1]);
-    if (!status) return frame::raise(status.error());
-    return none();
+    return rows::reset_baseline(core, args, nargs, kwnames, kRow);
 }
 
 PyMethodDef methods[] = {

@@ -1,4 +1,5 @@
 // Python face of the streaming post-training bias monitor.
+#include "data_handler/py_labeled_rows.hpp"
 #include "frame/args.hpp"
 #include "frame/convert.hpp"
 #include "frame/pyclass.hpp"
@@ -15,66 +16,26 @@ namespace {
 using Core = streaming::StreamingModelBias;
 using Methods = reporting::MonitorMethods<Core, &Core::current, &metrics::parse_model_bias_list>;
 
-PyObject* none() { Py_RETURN_NONE; }
+namespace rows = data_handler::labeled_rows;
 
-constexpr const char* kRowNames[3] = {"feature", "pred", "gt"};
+constexpr frame::Param kNewParams[] = {{"features"}, {"predictions"}, {"ground_truth"}};
+constexpr const char* kNewNames[3] = {"features", "predictions", "ground_truth"};
 constexpr frame::Param kRowParams[] = {{"feature"}, {"pred"}, {"gt"}};
+constexpr const char* kRowNames[3] = {"feature", "pred", "gt"};
+constexpr rows::Columns<3> kNew{"PyModelBiasStreaming", kNewParams, kNewNames};
+constexpr rows::Columns<3> kRow{nullptr, kRowParams, kRowNames};
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static constexpr frame::Param kParams[] = {{"features"}, {"predictions"}, {"ground_truth"}};
-    static constexpr const char* kNames[3] = {"features", "predictions", "ground_truth"};
-    frame::Args<3> a;
-    if (!frame::extract("PyModelBiasStreaming", kParams, args, kwargs, a)) return nullptr;
-    const auto r = frame::to_i8_sources(a, kNames);
-    if (!r) return nullptr;
-    auto core = Core::make((*r)[0], (*r)[1], (*r)[2]);
-    if (!core) return frame::raise(core.error());
-    return frame::allocate(type, std::move(*core));
+    return rows::construct<Core>(type, args, kwargs, kNew);
 }
-
 PyObject* push(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    frame::Args<3> a;
-    if (!frame::extract("push", kRowParams, args, nargs, kwnames, a)) return nullptr;
-    const auto f = frame::to_i8(a[0], "feature");
-    if (!f) return nullptr;
-    const auto p = frame::to_i8(a[1], "pred");
-    if (!p) return nullptr;
-    const auto g = frame::to_i8(a[2], "gt");
-    if (!g) return nullptr;
-    core.push(*f, *p, *g);
-    return none();
+    return rows::push(core, args, nargs, kwnames, kRow);
 }
-
 PyObject* push_batch(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    frame::Args<3> a;
-    if (!frame::extract("push_batch", kRowParams, args, nargs, kwnames, a)) return nullptr;
-    // Buffers are counted in one pass and their ranges checked after; a
-    // batch that fails counts nothing.
-    std::array<frame::RangeCheck, 3> checks;
-    if (const auto buffers = frame::i8_buffers(a, &checks)) {
-        if (const auto batch = core.count((*buffers)[0], (*buffers)[1], (*buffers)[2])) {
-            if (!frame::ranges_checked(checks, kRowNames)) return nullptr;
-            core.add(*batch);
-            return none();
-        }
-    }
-    // Everything else, and a batch of the wrong length, converted first so
-    // that a conversion error comes before the length error.
-    const auto r = frame::to_i8_sources(a, kRowNames);
-    if (!r) return nullptr;
-    const auto status = core.push_batch((*r)[0], (*r)[1], (*r)[2]);
-    if (!status) return frame::raise(status.error());
-    return none();
+    return rows::push_batch(core, args, nargs, kwnames, kRow);
 }
-
 PyObject* reset_baseline(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    frame::Args<3> a;
-    if (!frame::extract("reset_baseline", kRowParams, args, nargs, kwnames, a)) return nullptr;
-    const auto r = frame::to_i8_sources(a, kRowNames);
-    if (!r) return nullptr;
-    const auto status = core.reset_baseline((*r)[0], (*r)[1], (*r)[2]);
-    if (!status) return frame::raise(status.error());
-    return none();
+    return rows::reset_baseline(core, args, nargs, kwnames, kRow);
 }
 
 PyMethodDef methods[] = {
