@@ -35,7 +35,7 @@ def main() -> None:
     base_truth, base_scores, base_decisions = sample(rng, 5_000, noise=0.18)
     prod_truth, prod_scores, prod_decisions = sample(rng, 2_000, noise=0.30)
 
-    print("== Model performance: binary classification (decisions) and logistic regression (scores)")
+    print("\nClassifier: binary classification (decisions) and logistic regression (scores)")
     table({
         "baseline": q.py_model_perf_classification(base_truth, base_decisions),
         "production": q.py_model_perf_classification(prod_truth, prod_decisions),
@@ -44,7 +44,7 @@ def main() -> None:
     })
 
     print()
-    print("== Streaming: a logistic-regression monitor built from the baseline, fed production rows")
+    print("In production: a logistic-regression monitor built from the baseline, fed production rows")
     monitor = q.PyLogisticRegressionStreaming(base_truth.astype(float), base_scores, 0.5)
     for t, s in zip(prod_truth[:50].tolist(), prod_scores[:50].tolist()):
         monitor.push(float(t), s)  # one row at a time ...
