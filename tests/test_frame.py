@@ -172,3 +172,15 @@ print(q.py_data_bias_analyzer(feature, truth, 5, 1)["ClassImbalance"])
     assert class_imbalance("INF") == class_imbalance("0.1")
     # NaN is accepted as given: no ratio is greater than it, so discrete.
     assert class_imbalance("nan") == class_imbalance("0.1")
+
+
+def test_environment_value_is_fixed_by_its_first_use():
+    code = r"""
+import os, numpy as np, quorvant as q
+y = np.array([1.0, 0.0]); s = np.array([0.0, 1.0])
+first = q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"]
+os.environ["QUORVANT_STABILITY_EPS"] = "0.25"
+print(first == q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"])
+"""
+    out = subprocess.run([sys.executable, "-c", code], env={"PATH": ""}, capture_output=True, text=True)
+    assert out.stdout.strip() == "True", out.stderr
