@@ -37,19 +37,6 @@ std::optional<float> to_f32(PyObject* obj, const char* arg) {
     return static_cast<float>(*v);
 }
 
-std::optional<std::int64_t> to_i64(PyObject* obj, const char* arg) {
-    if (!PyLong_Check(obj) && !PyIndex_Check(obj)) {
-        argument_type_error(arg, "int", obj);
-        return std::nullopt;
-    }
-    const long long v = PyLong_AsLongLong(obj);
-    if (v == -1 && PyErr_Occurred()) {
-        retype_error(arg, "int", obj);
-        return std::nullopt;
-    }
-    return static_cast<std::int64_t>(v);
-}
-
 std::optional<std::uint64_t> to_u64(PyObject* obj, const char* arg) {
     if (!PyLong_Check(obj) && !PyIndex_Check(obj)) {
         argument_type_error(arg, "int", obj);
@@ -63,14 +50,6 @@ std::optional<std::uint64_t> to_u64(PyObject* obj, const char* arg) {
     const unsigned long long v = PyLong_AsUnsignedLongLong(as_int.get());
     if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return std::nullopt;
     return static_cast<std::uint64_t>(v);
-}
-
-std::optional<bool> to_bool(PyObject* obj, const char* arg) {
-    if (!PyBool_Check(obj)) {
-        argument_type_error(arg, "bool", obj);
-        return std::nullopt;
-    }
-    return obj == Py_True;
 }
 
 std::optional<std::string_view> utf8_view(PyObject* str) {
@@ -128,41 +107,6 @@ std::optional<std::vector<std::string>> to_string_list(PyObject* obj, const char
         const auto view = utf8_view(item);
         if (!view) return std::nullopt;
         out.emplace_back(*view);
-    }
-    return out;
-}
-
-std::optional<NamedValues> to_named_values(PyObject* obj, const char* arg) {
-    if (!PyDict_Check(obj)) {
-        argument_type_error(arg, "dict", obj);
-        return std::nullopt;
-    }
-    // Snapshot the items first: a value's __float__ may change the dict.
-    Owned items = Owned::steal(PyDict_Items(obj));
-    if (!items) return std::nullopt;
-    const Py_ssize_t n = PyList_GET_SIZE(items.get());
-    NamedValues out;
-    out.reserve(static_cast<std::size_t>(n));
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* pair = PyList_GET_ITEM(items.get(), i);
-        PyObject* key = PyTuple_GET_ITEM(pair, 0);
-        PyObject* value = PyTuple_GET_ITEM(pair, 1);
-        if (!PyUnicode_Check(key)) {
-            PyErr_Format(PyExc_TypeError, "argument '%s': keys must be str, not %s", arg, Py_TYPE(key)->tp_name);
-            return std::nullopt;
-        }
-        const auto name = utf8_view(key);
-        if (!name) return std::nullopt;
-        const double v = PyFloat_AsDouble(value);
-        if (v == -1.0 && PyErr_Occurred()) {
-            if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-                PyErr_Clear();
-                PyErr_Format(PyExc_TypeError, "argument '%s': values must be real numbers, not %s", arg,
-                             value == Py_None ? "None" : Py_TYPE(value)->tp_name);
-            }
-            return std::nullopt;
-        }
-        out.emplace_back(std::string(*name), static_cast<float>(v));
     }
     return out;
 }

@@ -22,9 +22,7 @@ std::optional<double> to_f64(PyObject* obj, const char* arg);
 // The float protocol, then narrowed to the nearest f32.
 std::optional<float> to_f32(PyObject* obj, const char* arg);
 // The integer protocol (no floats); out of range is OverflowError.
-std::optional<std::int64_t> to_i64(PyObject* obj, const char* arg);
 std::optional<std::uint64_t> to_u64(PyObject* obj, const char* arg);
-std::optional<bool> to_bool(PyObject* obj, const char* arg);
 std::optional<std::string> to_string(PyObject* obj, const char* arg);
 // None gives an empty optional inside the result.
 std::optional<std::optional<double>> to_optional_f64(PyObject* obj, const char* arg);
@@ -32,11 +30,6 @@ std::optional<std::optional<std::string>> to_optional_string(PyObject* obj, cons
 
 // A sequence (list, tuple, ...) of str; a single str or bytes is refused.
 std::optional<std::vector<std::string>> to_string_list(PyObject* obj, const char* arg);
-
-// A dict from metric name (str) to number, values through the float
-// protocol narrowed to f32, in the dict's order.
-using NamedValues = std::vector<std::pair<std::string, float>>;
-std::optional<NamedValues> to_named_values(PyObject* obj, const char* arg);
 
 // UTF-8 view of a str; nullopt (exception set) when it cannot be encoded.
 std::optional<std::string_view> utf8_view(PyObject* str);
