@@ -240,6 +240,8 @@ def _score_column(name: str, ref_obj: Any, cur_obj: Any, metrics: tuple[str, ...
 
 def column_kind(ref: inputs.Column, cur: inputs.Column) -> str:
     """continuous or categorical, decided on the reference's present values."""
+    if ref.n_missing == len(ref):  # nothing to decide on; scoring reports the empty reference
+        return "continuous" if cur.kind == "numeric" else "categorical"
     if ref.kind != cur.kind and not {ref.kind, cur.kind} <= {"numeric", "bool"}:
         raise inputs.InputError(
             f"column {ref.name!r} holds {ref.kind} values in reference but {cur.kind} values in current; "

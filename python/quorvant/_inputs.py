@@ -289,7 +289,9 @@ def _from_objects(a: np.ndarray, name: str) -> Column:
         raise InputError(f"column {name!r}: nested lists are not supported; pass one value per row") from None
     if probe.ndim != 1 and present.size:
         raise InputError(f"column {name!r}: nested lists are not supported; pass one value per row")
-    kind = probe.dtype.kind if present.size else "U"
+    if not present.size:  # no value at all: nothing says text, numbers read the missing rows
+        return Column(name, "numeric", np.full(a.shape[0], np.nan), missing if any_missing else None)
+    kind = probe.dtype.kind
     if kind == "U":
         values = a
         if any_missing:
