@@ -213,8 +213,22 @@ class _ColumnError(Exception):
 def _score_column(name: str, ref_obj: Any, cur_obj: Any, metrics: tuple[str, ...], rule: str | None,
                   limits: dict[str, float | None], forced: str | None,
                   missing: str) -> tuple[dict[str, Any], Histogram | None]:
-    ref = inputs.read_column(ref_obj, name)
-    cur = inputs.read_column(cur_obj, name)
+    ref = inputs.read_column(ref_obj, name, trust_text=True)
+    cur = inputs.read_column(cur_obj, name, trust_text=True)
+    try:
+        return _score_read(name, ref, cur, metrics, rule, limits, forced, missing)
+    except _Unchecked:
+        # Text taken on trust held a missing or non-text value: read it fully.
+        return _score_read(name, inputs.verified(ref), inputs.verified(cur), metrics, rule, limits, forced, missing)
+
+
+class _Unchecked(Exception):
+    """A native face refused an item of a column taken on trust."""
+
+
+def _score_read(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tuple[str, ...], rule: str | None,
+                limits: dict[str, float | None], forced: str | None,
+                missing: str) -> tuple[dict[str, Any], Histogram | None]:
     for col, arg in ((ref, "reference"), (cur, "current")):
         inputs.rows_to_keep([col], missing, arg)  # raises under missing="error"
     kind = forced or column_kind(ref, cur)
@@ -242,6 +256,8 @@ def column_kind(ref: inputs.Column, cur: inputs.Column) -> str:
     """continuous or categorical, decided on the reference's present values."""
     if ref.n_missing == len(ref):  # nothing to decide on; scoring reports the empty reference
         return "continuous" if cur.kind == "numeric" else "categorical"
+    if cur.n_missing == len(cur) and ref.kind != "numeric":
+        return "categorical"
     if ref.kind != cur.kind and not {ref.kind, cur.kind} <= {"numeric", "bool"}:
         raise inputs.InputError(
             f"column {ref.name!r} holds {ref.kind} values in reference but {cur.kind} values in current; "
@@ -268,13 +284,14 @@ def _continuous(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tupl
         raise _ColumnError(f"the reference has {r.size} values (needs at least 2)")
     if c.size == 0:
         raise _ColumnError("the current column has no values")
-    if checked and r.min() == r.max():
-        raise _ColumnError("the reference has one distinct value; name the column in categorical= or "
-                           "continuous= to score it anyway")
     try:
         detector = native.PyStreamingContinuousDataDriftFlush(r, rule, _NEVER, _NEVER)
     except ValueError as exc:  # the native baseline's own refusals (infinite values, too many bins)
         raise _ColumnError(f"reference refused: {exc}") from None
+    # Only a constant reference has all of its values in the middle of three bins.
+    if checked and detector.n_bins == 3 and detector.export_baseline() == [0.0, 1.0, 0.0]:
+        raise _ColumnError("the reference has one distinct value; name the column in categorical= or "
+                           "continuous= to score it anyway")
     detector.update_stream_batch(c)
     scores = detector.compute_drift_multiple_criteria(list(metrics))
     hist = histogram_of("continuous", detector)
@@ -303,6 +320,8 @@ def category_labels(col: inputs.Column, keep: np.ndarray | None, floats: bool) -
 def _categorical(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tuple[str, ...],
                  checked: bool) -> tuple[list[float], Histogram, int]:
     floats = any(c.kind == "numeric" and c.values.dtype.kind == "f" for c in (ref, cur))
+    if ref.kind != cur.kind and "text" in (ref.kind, cur.kind) and (ref.unchecked or cur.unchecked):
+        raise _Unchecked
     r = category_labels(ref, None if ref.missing is None else ~ref.missing, floats)
     c = category_labels(cur, None if cur.missing is None else ~cur.missing, floats)
     if not r:
@@ -313,6 +332,8 @@ def _categorical(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tup
         detector = native.PyStreamingCategoricalDataDriftFlush(r, _NEVER, _NEVER)
         detector.update_stream_batch(c)
     except TypeError as exc:  # an item that is not text
+        if ref.unchecked or cur.unchecked:
+            raise _Unchecked from None
         raise inputs.InputError(f"column {name!r}: every label must be text ({exc})") from None
     if checked and detector.n_bins == 2:
         raise _ColumnError("the reference has one distinct value; name the column in categorical= to "

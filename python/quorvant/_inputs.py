@@ -53,9 +53,12 @@ class Column:
     kind: str
     values: np.ndarray
     missing: np.ndarray | None
+    #: Text taken on trust from a list or object array: its first value is a
+    #: str, the rest was not looked at (see :func:`verified`).
+    unchecked: bool = False
 
     def __len__(self) -> int:
-        return int(self.values.shape[0])
+        return len(self.values)
 
     @property
     def n_missing(self) -> int:
@@ -139,13 +142,22 @@ def _length(col: Any, name: str) -> int:
 # Columns
 
 
-def read_column(obj: Any, name: str) -> Column:
-    """Reads one column of any supported kind into a :class:`Column`."""
+def read_column(obj: Any, name: str, trust_text: bool = False) -> Column:
+    """Reads one column of any supported kind into a :class:`Column`.
+
+    With `trust_text`, a list or object array whose first value is a str is
+    taken as text as it is, without looking for missing or non-text values
+    (a pass that costs more than the native drift faces themselves); the
+    caller hands it to a native face, which refuses any item that is not a
+    str, and then reads it again with :func:`verified`.
+    """
     if isinstance(obj, Column):
         return obj
     series = _as_series(obj)
     if series is not None:
         return _from_series(series, name)
+    if trust_text and isinstance(obj, (list, tuple, np.ndarray)) and _starts_with_text(obj):
+        return Column(name, "text", obj if isinstance(obj, np.ndarray) else list(obj), None, unchecked=True)
     if isinstance(obj, np.ndarray):
         return _from_numpy(obj, name)
     if isinstance(obj, (list, tuple)):
@@ -157,6 +169,26 @@ def read_column(obj: Any, name: str) -> Column:
     except (TypeError, ValueError) as exc:
         raise InputError(f"column {name!r}: cannot be read as a column ({exc})") from None
     return _from_numpy(array, name)
+
+
+def _starts_with_text(obj: Any) -> bool:
+    if isinstance(obj, np.ndarray) and (obj.dtype != object or obj.ndim != 1):
+        return False
+    return len(obj) > 0 and isinstance(obj[0], str)
+
+
+def verified(col: Column) -> Column:
+    """A text column taken on trust, read with every check."""
+    if not col.unchecked:
+        return col
+    values = col.values if isinstance(col.values, np.ndarray) else _object_array(col.values)
+    return _from_objects(values, col.name)
+
+
+def _object_array(seq: list | tuple) -> np.ndarray:
+    a = np.empty(len(seq), dtype=object)
+    a[:] = seq
+    return a
 
 
 def _as_series(obj: Any) -> Any:
@@ -214,7 +246,9 @@ def _null_mask(s: Any) -> np.ndarray | None:
 
 def _numeric(name: str, values: np.ndarray) -> Column:
     missing = None
-    if values.dtype.kind == "f" and values.size:
+    # A sum is NaN when any value is (or when infinities cancel): one cheap
+    # pass decides whether the mask is needed.
+    if values.dtype.kind == "f" and values.size and np.isnan(np.sum(values)):
         nan = np.isnan(values)
         if nan.any():
             missing = nan
@@ -257,8 +291,7 @@ def _from_sequence(seq: list | tuple, name: str) -> Column:
     if a.dtype.kind == "U":
         # Keeps the caller's str objects (and lets a mix of text and numbers,
         # which NumPy would turn into text, be refused).
-        a = np.empty(len(seq), dtype=object)
-        a[:] = seq
+        a = _object_array(seq)
     return _from_numpy(a, name)
 
 
@@ -391,9 +424,9 @@ def _text_from_arrow(arr: Any, name: str) -> Column:
     return Column(name, "text", table[codes], missing if missing.any() else None)
 
 
-def as_label_list(values: np.ndarray) -> list:
+def as_label_list(values: np.ndarray | list) -> list:
     """The labels as a list, the sequence the native faces read in place."""
-    return values.tolist()
+    return values if isinstance(values, list) else values.tolist()
 
 
 # ---------------------------------------------------------------------------
@@ -428,7 +461,8 @@ def rows_to_keep(columns: list[Column], missing: str, context: str) -> np.ndarra
 
 
 def take(values: np.ndarray, keep: np.ndarray | None) -> np.ndarray:
-    return values if keep is None else values[keep]
+    return values if keep is None else np.asarray(values, dtype=values.dtype if isinstance(values, np.ndarray)
+                                                  else object)[keep]
 
 
 def check_lengths(columns: list[Column], context: str) -> int:
@@ -505,8 +539,12 @@ def is_continuous(values: np.ndarray) -> bool:
     def ratio_above(k: int) -> bool:
         return bool(k >= 4 and np.float32(k) / np.float32(n) > heuristic)
 
+    def distinct(x: np.ndarray) -> int:
+        x = np.sort(x)
+        return int(x.size and 1 + np.count_nonzero(x[1:] != x[:-1]))
+
     # Most continuous columns show it in a prefix just past the bound.
     bound = int(min(n, np.ceil(float(heuristic) * n) + 2)) if np.isfinite(heuristic) and heuristic > 0 else n
-    if bound < n and ratio_above(np.unique(keys[:bound]).size):
+    if bound < n and ratio_above(distinct(keys[:bound])):
         return True
-    return ratio_above(np.unique(keys).size)
+    return ratio_above(distinct(keys))
