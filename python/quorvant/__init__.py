@@ -7,7 +7,9 @@ classes are re-exported here unchanged.
 
 Beside them, the table-level API works on whole tables (pandas, polars,
 pyarrow, dicts of arrays): :func:`drift`, :func:`bias` with :class:`Label` and
-:class:`AtLeast`, :func:`performance`, :func:`check` and :class:`Monitor`.
+:class:`AtLeast`, :func:`performance`, :func:`check` and :class:`Monitor`;
+:func:`report` puts their results into one HTML page (as does
+``result.to_html()``), and ``python -m quorvant`` is the command line.
 """
 
 from quorvant import _quorvant
@@ -16,9 +18,10 @@ from quorvant._bias import AtLeast, AtMost, Above, Below, Label, bias
 from quorvant._checks import check
 from quorvant._drift import drift
 from quorvant._performance import performance
+from quorvant._report import report
 from quorvant.monitor import Monitor
 
 __all__ = [name for name in dir(_quorvant) if not name.startswith("_")] + [
-    "Above", "AtLeast", "AtMost", "Below", "Label", "Monitor", "bias", "check", "drift", "performance",
+    "Above", "AtLeast", "AtMost", "Below", "Label", "Monitor", "bias", "check", "drift", "performance", "report",
 ]
 __version__ = "0.1.0"

@@ -12,6 +12,7 @@ from __future__ import annotations
 import html
 import json
 import math
+import os
 from dataclasses import dataclass
 from typing import Any, ClassVar
 
@@ -100,6 +101,15 @@ class _Table:
 
     def _summary(self) -> str:
         return ""
+
+    def to_html(self, path: str | os.PathLike | None = None) -> str:
+        """The HTML report of this result: one self-contained page (summary
+        first, then the details), returned as text and written to `path` when
+        one is given. Needs Jinja2 (``pip install 'quorvant[report]'``); see
+        :func:`quorvant.report` to put several results in one page."""
+        from quorvant._report import to_html
+
+        return to_html(self, path)
 
     def __repr__(self) -> str:
         header = list(self.columns)
@@ -316,6 +326,15 @@ class MonitorReport:
                  repr(self.drift)]
         parts += [repr(x) for x in (self.performance, self.bias, self.bias_check) if x is not None]
         return "\n\n".join(parts)
+
+    def to_html(self, path: str | os.PathLike | None = None) -> str:
+        """The HTML report of this result: one self-contained page (summary
+        first, then the details), returned as text and written to `path` when
+        one is given. Needs Jinja2 (``pip install 'quorvant[report]'``); see
+        :func:`quorvant.report` to put several results in one page."""
+        from quorvant._report import to_html
+
+        return to_html(self, path)
 
     def _repr_html_(self) -> str:
         parts = [x._repr_html_() for x in (self.drift, self.performance, self.bias, self.bias_check) if x is not None]
