@@ -66,11 +66,11 @@ def read_file(path_text: str) -> Any:
     """The table in a CSV, TSV or Parquet file (a pyarrow Table, or a polars
     DataFrame when only polars is installed). Empty cells are missing values."""
     path = Path(path_text)
-    kind = _file_kind(path)
     if not path.exists():
         raise UserError(f"{path}: no such file")
     if path.is_dir():
         raise UserError(f"{path}: is a directory, not a file")
+    kind = _file_kind(path)
     if not os.access(path, os.R_OK):
         raise UserError(f"{path}: cannot be read (permission denied)")
     if path.stat().st_size == 0:
@@ -375,7 +375,7 @@ def format_table(result: Any) -> str:
                 for r in result.to_dicts()]
         first = 2 if grouped else 1
         return (_table(header, rows, set(range(first, first + 3)))
-                + f"\n(threshold {fmt(result.threshold)}: {result.rule})")
+                + f"\n({result.family} check, threshold {fmt(result.threshold)}: {result.rule})")
     raise TypeError(type(result).__name__)
 
 
