@@ -269,15 +269,16 @@ def bias(data: Any, facet: Any, label: Any, prediction: Any = None, *, missing: 
         The positive outcome: ``{"approved": Label(1)}``,
         ``{"score": AtLeast(0.5)}``, or a column name alone for a column of
         0/1 or booleans (1 or True is positive).
-
-    Values say what they mean: :class:`Label` is equality, :class:`AtLeast`,
-    :class:`AtMost`, :class:`Above` and :class:`Below` are thresholds; text and
-    booleans may be written bare, numbers may not (``50`` could mean either).
-
     missing
         "drop" (default): a row with a missing facet, label or prediction is
         left out of that row's metrics and counted in ``missing``; "error":
         raise instead.
+
+    Notes
+    -----
+    Values say what they mean: :class:`Label` is equality, :class:`AtLeast`,
+    :class:`AtMost`, :class:`Above` and :class:`Below` are thresholds; text and
+    booleans may be written bare, numbers may not (``50`` could mean either).
 
     Every row of the result holds all metrics of its family. A metric the data
     cannot define (an empty facet, no positive prediction in the rest, no

@@ -83,6 +83,8 @@ def drift(
     n_jobs
         Threads scoring columns (-1: all cores).
 
+    Notes
+    -----
     A column that cannot be scored (no values, fewer than two reference values,
     one distinct reference value unless named in `categorical` or
     `continuous`, a reference the native baseline refuses) gets an ``error``

@@ -57,6 +57,8 @@ class Monitor:
     missing
         "drop" (default) or "error", as everywhere.
 
+    Notes
+    -----
     Every column's kind is decided on the reference and kept. The state lives
     in the native objects and in plain Python values (names, counts, specs),
     so a Monitor pickles and merges exactly when the native classes do.

@@ -43,6 +43,8 @@ def report(*results: Any, title: str = "Quorvant report", path: str | os.PathLik
     path
         Where to write the page (UTF-8); the page is returned either way.
 
+    Notes
+    -----
     The page is self-contained (no script, no network, inline styles), reads
     in light and dark mode and prints. It opens with a summary (what drifted,
     which checks failed), then a section per result: per feature the

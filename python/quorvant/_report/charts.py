@@ -202,7 +202,7 @@ def _x_labels(hist: Histogram, lay: Layout, base: float) -> list[str]:
         bx = LEFT + lay.x[j + 1]
         out.append(f'<path class="tick" d="M{_num(bx)} {_num(base)}v4"/>')
         out.append(f'<text class="xl" x="{_num(bx)}" y="{_num(base + 16)}">{_esc(fmt(edges[j]))}</text>')
-    # Open-bin captions run outwards from their slot, so they stay inside the chart.
-    out.append(f'<text class="xl open-cap lo" x="{_num(LEFT + lay.x[0] + lay.w[0])}" y="{_num(base + 32)}">below</text>')
-    out.append(f'<text class="xl open-cap hi" x="{_num(LEFT + lay.x[n - 1])}" y="{_num(base + 32)}">above</text>')
+    # Open-bin captions sit under the plot's two ends, inside the chart.
+    out.append(f'<text class="xl open-cap lo" x="{LEFT}" y="{_num(base + 32)}">below</text>')
+    out.append(f'<text class="xl open-cap hi" x="{LEFT + PLOT_W}" y="{_num(base + 32)}">above</text>')
     return out
