@@ -635,7 +635,8 @@ def build_parser() -> argparse.ArgumentParser:
     b = command("bias", "Bias metrics of DATA per facet value (pre-training; post-training with --prediction).",
                 "  quorvant bias loans.csv --facet sex=female --label approved=1\n"
                 "  quorvant bias loans.csv --facet 'age>=40' --label approved --prediction predicted\n"
-                "  quorvant bias loans.csv --facet sex --label 'score>=0.5' --fail-on 'DifferenceInProportionOfLabels>0.1'\n")
+                "  quorvant bias loans.csv --facet sex --label 'score>=0.5' "
+                "--fail-on 'DifferenceInProportionOfLabels>0.1'\n")
     b.add_argument("data", metavar="DATA", help="a CSV, TSV or Parquet file")
     b.add_argument("--facet", action="append", required=True, metavar="SPEC",
                    help="the rows to compare with the rest: COL=VALUE, COL>=T, COL>T, COL<=T, COL<T, or COL alone "

@@ -198,7 +198,8 @@ def _drift(result: DriftResult, index: int, title: str, monitor: MonitorReport |
             feature["labels"] = charts.bin_labels(hist)
             feature["moves"] = charts.largest_changes(hist)
             feature["kind_note"] = ("open-ended bins below and above the reference range are shaded"
-                                    if hist.kind == "continuous" else "the last bin counts labels the reference never had")
+                                    if hist.kind == "continuous"
+                                    else "the last bin counts labels the reference never had")
         features.append(feature)
     return {
         "kind": "drift", "index": index, "id": f"s{index}", "title": title,
