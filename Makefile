@@ -37,8 +37,7 @@ sanitize: $(STAMP)
 	    -DPython_EXECUTABLE=$(abspath $(PY)) -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	$(VENV)/bin/cmake --build $(ASAN)
 	rm -rf $(ASAN)/site && mkdir -p $(ASAN)/site/quorvant
-	cp python/quorvant/*.py python/quorvant/*.pyi python/quorvant/py.typed $(ASAN)/site/quorvant/
-	cp -r python/quorvant/_report $(ASAN)/site/quorvant/
+	cp -r python/quorvant/. $(ASAN)/site/quorvant/
 	cp $(ASAN)/_quorvant*.so $(ASAN)/site/quorvant/
 	PYTHONPATH=$(abspath $(ASAN)/site) PYTHONMALLOC=malloc \
 	  LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
