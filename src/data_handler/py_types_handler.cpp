@@ -6,7 +6,7 @@
 
 #include "config/config.hpp"
 #include "data_handler/distinct_values.hpp"
-#include "data_handler/kernel.hpp"
+#include "common/kernel.hpp"
 #include "errors/errors.hpp"
 #include "frame/raise.hpp"
 #include "frame/refs.hpp"

@@ -12,8 +12,9 @@
 #include <numpy/arrayscalars.h>
 
 #include <cstdint>
-#include <cstring>
 #include <optional>
+
+#include "common/column.hpp"
 
 namespace quorvant::frame {
 
@@ -28,19 +29,7 @@ std::optional<PyArrayObject*> as_array(PyObject* obj, const char* arg);
 // True when `obj` is an ndarray; NumPy must be ready.
 inline bool is_array(PyObject* obj) { return PyArray_Check(obj); }
 
-// Reads one element at `p` without alignment assumptions.
-template <class T>
-inline T load(const char* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// bool elements are bytes; any non-zero byte reads as true, as NumPy does.
-template <>
-inline bool load<bool>(const char* p) {
-    return *reinterpret_cast<const unsigned char*>(p) != 0;
-}
+using common::load;
 
 // A one-dimensional, native-order numeric buffer, any stride.
 template <class T>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "data_handler/kernel.hpp"
+#include "common/kernel.hpp"
 #include "frame/convert.hpp"
 #include "frame/numpy.hpp"
 #include "frame/refs.hpp"
@@ -245,28 +245,28 @@ bool range_checked(const RangeCheck& check, const char* arg) {
     return !check.outside;
 }
 
-std::optional<data_handler::ValueSource> i8_buffer(PyObject* obj, RangeCheck* deferred) {
+std::optional<common::ValueSource> i8_buffer(PyObject* obj, RangeCheck* deferred) {
     if (PyList_Check(obj) || PyTuple_Check(obj)) return std::nullopt;  // no NumPy import for these
     if (!numpy_ready()) {
         PyErr_Clear();
         return std::nullopt;
     }
     if (!PyArray_CheckExact(obj)) return std::nullopt;
-    std::optional<data_handler::ValueSource> out;
+    std::optional<common::ValueSource> out;
     visit_numeric(reinterpret_cast<PyArrayObject*>(obj), [&]<class T>(Strided<T> s) {
         if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
             const T* p = reinterpret_cast<const T*>(s.data);
             if (!s.contiguous() || reinterpret_cast<std::uintptr_t>(p) % alignof(T) != 0) return;
             const auto n = static_cast<std::size_t>(s.size);
             if constexpr (std::is_same_v<T, std::int8_t>) {
-                out = data_handler::ValueSource::borrowed({p, n});
+                out = common::ValueSource::borrowed({p, n});
             } else if constexpr (std::is_same_v<T, std::uint8_t>) {
-                if (all_below_128(p, n)) out = data_handler::ValueSource::borrowed({reinterpret_cast<const std::int8_t*>(p), n});
+                if (all_below_128(p, n)) out = common::ValueSource::borrowed({reinterpret_cast<const std::int8_t*>(p), n});
             } else {
                 // Narrowed a chunk at a time while counting; the range is
                 // checked whole first, or noted while reading.
                 if (deferred == nullptr && !in_i8_range(p, n)) return;
-                out = data_handler::ValueSource::view(
+                out = common::ValueSource::view(
                     n, [p, deferred](std::size_t begin, std::size_t count, std::int8_t* values) {
                         if (!narrow_to_i8(p + begin, count, values) && deferred != nullptr) deferred->outside = true;
                     });
