@@ -11,7 +11,7 @@ import pytest
 
 import quorvant as q
 from quorvant import _quorvant
-from support import raises_exactly
+from support import SANITIZED, raises_exactly
 
 FUNCTIONS = [
     "py_data_bias_analyzer", "py_data_bias_runtime_check", "py_data_bias_partial_check",
@@ -89,6 +89,25 @@ Y = np.array([1.0, 2.0])
 def test_argument_errors(args, kwargs, message):
     with raises_exactly(TypeError, message):
         q.py_model_perf_linear_regression(*args, **kwargs)
+
+
+class Name(str):
+    pass
+
+
+@pytest.mark.parametrize("key", [
+    "y_pred_src",                       # interned, as written in source
+    "".join(["y_pred", "_src"]),        # made at run time, not interned
+    Name("y_pred_src"),                 # a str subclass
+])
+def test_keywords_match_by_identity_or_by_text(key):
+    y = np.array([1.0, 2.0, 4.0])
+    p = np.array([1.5, 2.0, 3.0])
+    assert q.py_model_perf_linear_regression(y, **{key: p}) == q.py_model_perf_linear_regression(y, p)
+    m = q.PyDataBiasStreaming([0, 1, 0, 1], [1, 1, 0, 0])
+    m.push_batch(**{"".join(["f"]): [1, 0], "g": [1, 1]})
+    with raises_exactly(TypeError, "push() got an unexpected keyword argument 'y_pred_src'"):
+        m.push(1, 0, **{key: 1})
 
 
 def test_keyword_and_positional_calls_agree():
@@ -184,3 +203,74 @@ print(first == q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"])
 """
     out = subprocess.run([sys.executable, "-c", code], env={"PATH": ""}, capture_output=True, text=True)
     assert out.stdout.strip() == "True", out.stderr
+
+
+# ---- sequences of small ints -------------------------------------------------
+#
+# Exact lists and tuples are read in place without a call per item; every
+# other sequence goes item by item through the integer protocol. Both must
+# give the same values and the same first error.
+
+from hypothesis import given, settings, strategies as st  # noqa: E402
+
+
+class Seq:
+    """A sequence that is neither list nor tuple: the protocol path."""
+
+    def __init__(self, items):
+        self.items = items
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+
+class Int(int):
+    pass
+
+
+ODD_ITEMS = [True, False, Int(1), np.int8(1), np.int64(-3), 2**70, -(2**70), 128, -129, 2**40, 1.0, "1", None]
+
+
+@st.composite
+def int_columns(draw):
+    n = draw(st.integers(1, 3000))
+    pool = draw(st.sampled_from([[0, 1], list(range(-128, 128)), list(range(-5, 40))]))
+    rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
+    cols = []
+    for _ in range(2):
+        # Values made afresh, so large ones are distinct objects.
+        col = [int(str(v)) for v in rng.choice(pool, n)]
+        for _ in range(draw(st.integers(0, 2))):
+            col[draw(st.integers(0, n - 1))] = draw(st.sampled_from(ODD_ITEMS))
+        cols.append(col)
+    return cols
+
+
+def outcome(fn, *args):
+    try:
+        m = fn(*args)
+    except Exception as exc:  # noqa: BLE001 - the error is the outcome
+        return type(exc).__name__, str(exc)
+    try:
+        return {k: repr(v) for k, v in m.performance_snapshot().items()}
+    except Exception as exc:  # noqa: BLE001
+        return type(exc).__name__, str(exc)
+
+
+@settings(max_examples=60 if not SANITIZED else 10, deadline=None)
+@given(int_columns())
+def test_int_lists_read_in_place_agree_with_the_protocol(cols):
+    f, g = cols
+    want = outcome(q.PyDataBiasStreaming, Seq(f), Seq(g))
+    assert outcome(q.PyDataBiasStreaming, f, g) == want
+    assert outcome(q.PyDataBiasStreaming, tuple(f), tuple(g)) == want
+
+    def pushed(*cols):
+        m = q.PyDataBiasStreaming([0, 1, 0, 1], [1, 1, 0, 0])
+        m.push_batch(*cols)
+        return m
+
+    assert outcome(pushed, f, g) == outcome(pushed, Seq(f), Seq(g))

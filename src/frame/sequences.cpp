@@ -6,6 +6,7 @@
 
 #include "frame/buffer_kernels.hpp"
 #include "frame/convert.hpp"
+#include "frame/ints.hpp"
 #include "frame/numpy.hpp"
 #include "frame/refs.hpp"
 
@@ -16,24 +17,6 @@ namespace {
 constexpr const char* kReals = "a sequence of real numbers";
 constexpr const char* kInts = "a sequence of int";
 
-// An exact int small enough to read without the protocol.
-inline bool small_int(PyObject* item, long long& v) {
-    if (!PyLong_CheckExact(item)) return false;
-#if PY_VERSION_HEX >= 0x030C0000
-    if (!PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(item))) return false;
-    v = static_cast<long long>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(item)));
-    return true;
-#else
-    int overflow = 0;
-    v = PyLong_AsLongLongAndOverflow(item, &overflow);
-    if (overflow != 0 || (v == -1 && PyErr_Occurred())) {
-        PyErr_Clear();
-        return false;
-    }
-    return true;
-#endif
-}
-
 // Items that run no Python code when read: exact floats and small exact
 // ints. False (no exception) for anything else.
 inline bool direct_f32(PyObject* item, float& out) {
@@ -42,7 +25,7 @@ inline bool direct_f32(PyObject* item, float& out) {
         return true;
     }
     long long v;
-    if (!small_int(item, v)) return false;
+    if (!exact_int_value(item, v)) return false;
     out = static_cast<float>(static_cast<double>(v));  // int.__float__, then narrowed
     return true;
 }
@@ -53,7 +36,7 @@ inline bool fits_i32(long long v) {
 
 inline bool direct_i32(PyObject* item, std::int32_t& out) {
     long long v;
-    if (!small_int(item, v) || !fits_i32(v)) return false;
+    if (!exact_int_value(item, v) || !fits_i32(v)) return false;
     out = static_cast<std::int32_t>(v);
     return true;
 }
