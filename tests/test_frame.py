@@ -3,6 +3,8 @@ conversion of NumPy inputs."""
 
 import ctypes
 import inspect
+import json
+import os
 import subprocess
 import sys
 
@@ -11,7 +13,7 @@ import pytest
 
 import quorvant as q
 from quorvant import _quorvant
-from support import SANITIZED, raises_exactly
+from support import SANITIZED, child_env, raises_exactly
 
 FUNCTIONS = [
     "py_data_bias_analyzer", "py_data_bias_runtime_check", "py_data_bias_partial_check",
@@ -274,3 +276,81 @@ def test_int_lists_read_in_place_agree_with_the_protocol(cols):
         return m
 
     assert outcome(pushed, f, g) == outcome(pushed, Seq(f), Seq(g))
+
+
+# ---- failed allocations ------------------------------------------------------
+
+NOMEMORY = r"""
+import json, os, sys
+import _testcapi
+import quorvant as q
+
+base = {"ClassImbalance": 0.1, "DifferenceInProportionOfLabels": 0.2, "KlDivergence": 0.01, "JsDivergence": 0.01,
+        "LpNorm": 0.2, "TotalVariationDistance": 0.1, "KolmogorovSmirnov": 0.1}
+
+def calls():
+    # Metric names and report keys (interned on first use), and keywords.
+    out = [q.py_data_bias_runtime_check(base, latest=dict(base, KlDivergence=0.5))]
+    m = q.PyDataBiasStreaming(feature_data=[0, 1, 0, 1], gt_data=[1, 1, 0, 0])
+    m.push_batch(f=[1, 0], g=[0, 1])
+    out.append(m.drift_report(drift_threshold=0.1))
+    out.append(m.performance_snapshot())
+    return repr(out)
+
+def run(k):
+    # In a fork, so nothing is interned yet: allocation k fails, then none.
+    r, w = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        try:
+            os.close(r)
+            first = None
+            if k >= 0:
+                _testcapi.set_nomemory(k, k + 1)
+            try:
+                first = calls()
+            except BaseException as e:
+                first = e
+            _testcapi.remove_mem_hooks()
+            if isinstance(first, MemoryError):
+                first = "MemoryError"
+            elif isinstance(first, BaseException):
+                first = type(first).__name__ + ": " + str(first)
+            try:
+                second = calls()
+            except BaseException as e:
+                second = type(e).__name__ + ": " + str(e)
+            os.write(w, json.dumps([first, second]).encode())
+        finally:
+            os._exit(0)
+    os.close(w)
+    data = b""
+    while chunk := os.read(r, 65536):
+        data += chunk
+    os.close(r)
+    os.waitpid(pid, 0)
+    return json.loads(data)
+
+want = run(-1)[0]
+bad = []
+for k in range(int(sys.argv[1])):
+    first, second = run(k)
+    if first not in (want, "MemoryError") or second != want:
+        bad.append([k, first, second])
+print(json.dumps({"want": want, "bad": bad[:3]}))
+"""
+
+
+def test_a_failed_allocation_neither_leaves_an_error_behind_nor_poisons_later_calls():
+    # Each allocation of a first use, in turn, made to fail: the call either
+    # succeeds (an interned name falls back to its text) or raises
+    # MemoryError, and the next calls answer correctly.
+    testcapi = pytest.importorskip("_testcapi")
+    if not hasattr(testcapi, "set_nomemory") or not hasattr(os, "fork"):
+        pytest.skip("needs _testcapi.set_nomemory and fork")
+    rounds = "60" if SANITIZED else "400"
+    out = subprocess.run([sys.executable, "-c", NOMEMORY, rounds], env=child_env(), capture_output=True, text=True)
+    assert out.returncode == 0, out.stderr
+    got = json.loads(out.stdout)
+    assert got["want"].startswith("[{'passed': False")
+    assert got["bad"] == []

@@ -7,6 +7,8 @@ namespace quorvant::frame {
 
 bool numpy_ready() { return PyArray_ImportNumPyAPI() == 0; }
 
+void forget_numpy() noexcept { PyArray_API = nullptr; }
+
 std::optional<PyArrayObject*> as_array(PyObject* obj, const char* arg) {
     if (!numpy_ready()) return std::nullopt;
     if (!PyArray_Check(obj)) {

@@ -18,9 +18,14 @@
 
 namespace quorvant::frame {
 
-// Imports NumPy's C API once. False with ImportError set when NumPy is
-// missing.
+// Imports NumPy's C API once per interpreter. False with ImportError set
+// when NumPy is missing (or refuses to load again in this process).
 bool numpy_ready();
+
+// Forgets the API table when the interpreter finalises (its objects are
+// gone), so the next interpreter imports NumPy again. No Python API is
+// called.
+void forget_numpy() noexcept;
 
 // The argument as an ndarray (borrowed), or nullopt with the argument's
 // TypeError set ("argument 'x': must be numpy.ndarray, not list").
