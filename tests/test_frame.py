@@ -51,6 +51,19 @@ def test_stub_declares_every_function_class_and_method():
         assert {m for m in vars(getattr(_quorvant, name)) if not m.startswith("__")} <= methods, name
 
 
+@pytest.mark.parametrize("name", CLASSES)
+def test_every_class_is_closed_alike(name):
+    # One builder for all classes: none can be changed or subclassed.
+    cls = getattr(_quorvant, name)
+    with pytest.raises(TypeError):
+        cls.extra = 1
+    with pytest.raises(TypeError):
+        cls.__doc__ = "changed"
+    with pytest.raises(TypeError):
+        type("Sub", (cls,), {})
+    assert cls.__module__ == "quorvant._quorvant" and cls.__qualname__ == name
+
+
 def test_repeated_initialisation_returns_the_first_module():
     lib = ctypes.PyDLL(_quorvant.__file__)
     init = lib.PyInit__quorvant
