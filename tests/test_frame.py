@@ -367,3 +367,90 @@ def test_a_failed_allocation_neither_leaves_an_error_behind_nor_poisons_later_ca
     got = json.loads(out.stdout)
     assert got["want"].startswith("[{'passed': False")
     assert got["bad"] == []
+
+
+# ---- str arrays holding a code point past U+10FFFF ---------------------------
+#
+# NumPy cannot make a str of such an element; every argument that reads the
+# elements of a '<U' array refuses it with the argument's ValueError.
+
+BAD_STR = np.frombuffer(np.array([0x110000], dtype="<u4").tobytes(), dtype="<U1")
+BAD_STR_3 = np.frombuffer(np.array([ord("a"), ord("b"), 0x7FFFFFFF], dtype=">u4").tobytes(), dtype=">U1")
+
+
+def invalid_code_point_cases(bad):
+    n = len(bad)
+    ones, zeros = np.ones(n, dtype=np.int64), np.zeros(n, dtype=np.int64)
+    labels, jsd = ["a", "b"], ["JensenShannon"]
+    DataBias, ModelBias = q.PyDataBiasStreaming, q.PyModelBiasStreaming
+    rows2, rows3 = ([0, 1, 0, 1], [1, 1, 0, 0]), ([0, 1, 0, 1, 0, 1, 1, 0], [1, 0, 1, 1, 0, 0, 1, 0], [1, 1, 0, 0, 1, 0, 1, 1])
+    Cls, Lin, Log = q.PyBinaryClassificationStreaming, q.PyLinearRegressionStreaming, q.PyLogisticRegressionStreaming
+    cat_streams = {
+        "decay": lambda: q.PyStreamingCategoricalDataDriftDecay(labels, None),
+        "flush": lambda: q.PyStreamingCategoricalDataDriftFlush(labels, None, None),
+    }
+    cont_streams = {
+        "decay": lambda: q.PyStreamingContinuousDataDriftDecay(np.arange(10.0), None, None),
+        "flush": lambda: q.PyStreamingContinuousDataDriftFlush(np.arange(10.0), None, None, None),
+    }
+    cases = [
+        ("feature_array", lambda: q.py_data_bias_analyzer(bad, ones, "a", 1)),
+        ("ground_truth_array", lambda: q.py_data_bias_analyzer(ones, bad, 1, "a")),
+        ("feature_array", lambda: q.py_model_bias_analyzer(bad, ones, zeros, "a", 1, 1)),
+        ("ground_truth_array", lambda: q.py_model_bias_analyzer(ones, bad, zeros, 1, "a", 1)),
+        ("prediction_array", lambda: q.py_model_bias_analyzer(ones, zeros, bad, 1, 1, "a")),
+        ("metrics", lambda: q.py_data_bias_partial_check({}, {}, bad)),
+        ("metrics", lambda: q.py_model_bias_partial_check({}, {}, bad)),
+        ("evaluation_metrics", lambda: q.py_model_perf_class_rt_partial({}, {}, bad)),
+        ("evaluation_metrics", lambda: q.py_model_perf_lin_reg_rt_partial({}, {}, bad)),
+        ("evaluation_metrics", lambda: q.py_model_perf_log_reg_rt_partial({}, {}, bad)),
+        ("baseline", lambda: q.py_compute_drift_categorical_distribtuion(bad, labels, jsd)),
+        ("candidate", lambda: q.py_compute_drift_categorical_distribtuion(labels, bad, jsd)),
+        ("drift_metrics", lambda: q.py_compute_drift_categorical_distribtuion(labels, labels, bad)),
+        ("drift_metrics", lambda: q.py_compute_drift_continuous_distribtuion(np.arange(5.0), np.arange(5.0), bad, None)),
+        ("baseline_data", lambda: q.PyCategoricalDataDrift(bad)),
+        ("runtime_data", lambda: q.PyCategoricalDataDrift(labels).compute_drift(bad, "JensenShannon")),
+        ("runtime_data", lambda: q.PyCategoricalDataDrift(labels).compute_drift_mutliple_criteria(bad, jsd)),
+        ("drift_types", lambda: q.PyCategoricalDataDrift(labels).compute_drift_mutliple_criteria(labels, bad)),
+        ("new_baseline", lambda: q.PyCategoricalDataDrift(labels).reset_baseline(bad)),
+        ("drift_types", lambda: q.PyContinuousDataDrift(np.arange(10.0), None).compute_drift_mutliple_criteria(
+            np.arange(3.0), bad)),
+        ("baseline_data", lambda: q.PyStreamingCategoricalDataDriftDecay(bad, None)),
+        ("baseline_data", lambda: q.PyStreamingCategoricalDataDriftFlush(bad, None, None)),
+        *[(arg, lambda make=make, method=method: getattr(make(), method)(bad))
+          for make in cat_streams.values()
+          for arg, method in [("runtime_data", "update_stream_batch"), ("new_baseline", "reset_baseline"),
+                              ("drift_types", "compute_drift_multiple_criteria")]],
+        *[("drift_types", lambda make=make: make().compute_drift_multiple_criteria(bad))
+          for make in cont_streams.values()],
+        ("feature_data", lambda: DataBias(bad, rows2[1][:n])),
+        ("gt_data", lambda: DataBias(rows2[0][:n], bad)),
+        ("f", lambda: DataBias(*rows2).push_batch(bad, [1] * n)),
+        ("g", lambda: DataBias(*rows2).reset_baseline([1] * n, bad)),
+        ("metrics", lambda: DataBias(*rows2).drift_report_partial_metrics(bad, 0.1)),
+        ("features", lambda: ModelBias(bad, [1] * n, [1] * n)),
+        ("ground_truth", lambda: ModelBias([1] * n, [1] * n, bad)),
+        ("pred", lambda: ModelBias(*rows3).push_batch([1] * n, bad, [1] * n)),
+        ("feature", lambda: ModelBias(*rows3).reset_baseline(bad, [1] * n, [1] * n)),
+        ("metrics", lambda: ModelBias(*rows3).drift_report_partial_metrics(bad, 0.1)),
+        ("y_true", lambda: Cls(bad, [1] * n)),
+        ("y_pred", lambda: Cls([1, 0], [1, 1]).push_batch([1] * n, bad)),
+        ("y_true", lambda: Lin(bad, [1.0] * n)),
+        ("y_pred", lambda: Lin([1.0, 2.0], [1.0, 2.5]).reset_baseline([1.0] * n, bad)),
+        ("y_pred", lambda: Log([1.0] * n, bad, 0.5)),
+        ("y_true", lambda: Log([1.0, 0.0], [0.7, 0.2], 0.5).push_batch(bad, [0.5] * n)),
+        ("y_true", lambda: Log([1.0, 0.0], [0.7, 0.2], 0.5).reset_baseline_and_decision_threshold(bad, [0.5] * n, 0.5)),
+        ("metrics", lambda: Lin([1.0, 2.0], [1.0, 2.5]).drift_report_partial_metrics(
+            bad, 0.1)),
+    ]
+    return cases
+
+
+@pytest.mark.parametrize("bad, item, point", [(BAD_STR, 0, 0x110000), (BAD_STR_3, 2, 0x7FFFFFFF)],
+                         ids=["first", "third-byteswapped"])
+@pytest.mark.parametrize("case", range(len(invalid_code_point_cases(BAD_STR))))
+def test_str_array_with_an_invalid_code_point_names_the_argument(case, bad, item, point):
+    arg, call = invalid_code_point_cases(bad)[case]
+    message = f"argument '{arg}': item {item} holds code point 0x{point:x}, not in range(0x110000)"
+    with raises_exactly(ValueError, message):
+        call()

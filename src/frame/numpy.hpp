@@ -31,6 +31,14 @@ void forget_numpy() noexcept;
 // TypeError set ("argument 'x': must be numpy.ndarray, not list").
 std::optional<PyArrayObject*> as_array(PyObject* obj, const char* arg);
 
+// After reading the items of `obj` failed: NumPy cannot make the str of a
+// str-array element holding a code point past U+10FFFF and says so with a
+// SystemError. When `obj` is a 1-D str array holding such an element, the
+// error becomes the argument's ValueError ("argument 'x': item i holds code
+// point 0x110000, not in range(0x110000)"); any other error is left as it
+// is.
+void name_invalid_code_point(PyObject* obj, const char* arg);
+
 // True when `obj` is an ndarray; NumPy must be ready.
 inline bool is_array(PyObject* obj) { return PyArray_Check(obj); }
 

@@ -132,7 +132,6 @@ std::optional<std::vector<T>> read_sequence(PyObject* obj, const char* arg, cons
 
     std::vector<T> out;
     Py_ssize_t start = 0;
-    Owned items;  // the private copy, once protocol code may run
     if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
         // Direct items run no code, so the caller's list cannot change
         // while they are read in place.
@@ -141,20 +140,11 @@ std::optional<std::vector<T>> read_sequence(PyObject* obj, const char* arg, cons
         out.resize(static_cast<std::size_t>(n));
         while (start < n && direct(in_place[start], out[static_cast<std::size_t>(start)])) ++start;
         if (start == n) return out;
-        items = Owned::steal(PySequence_Tuple(obj));
-        if (!items) return std::nullopt;
-    } else {
-        items = Owned::steal(PySequence_Tuple(obj));
-        if (!items) {
-            if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-                PyErr_Clear();
-                argument_type_error(arg, expected, obj);
-            }
-            return std::nullopt;
-        }
-        out.resize(static_cast<std::size_t>(PyTuple_GET_SIZE(items.get())));
     }
-    // The copy holds the items alive whatever their conversion does.
+    // The rest from a copy, which holds the items alive whatever their
+    // conversion does.
+    const Owned items = item_tuple(obj, arg, expected);
+    if (!items) return std::nullopt;
     const Py_ssize_t n = PyTuple_GET_SIZE(items.get());
     out.resize(static_cast<std::size_t>(n));
     for (Py_ssize_t i = start; i < n; ++i) {

@@ -270,7 +270,6 @@ std::optional<std::vector<std::int8_t>> to_i8_sequence(PyObject* obj, const char
         if (auto array = from_integer_array(obj, arg)) return std::move(*array);
     }
 
-    Owned tuple;
     Py_ssize_t done = 0;
     std::vector<std::int8_t> out;
     if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
@@ -285,20 +284,12 @@ std::optional<std::vector<std::int8_t>> to_i8_sequence(PyObject* obj, const char
             return std::nullopt;
         }
         if (done == n) return out;
-        // The rest one by one, from a private copy: converting an item may
-        // run code that changes the caller's list.
-        tuple = Owned::steal(PySequence_Tuple(obj));
-    } else {
-        tuple = Owned::steal(PySequence_Tuple(obj));
-        if (tuple) out.resize(static_cast<std::size_t>(PyTuple_GET_SIZE(tuple.get())));
     }
-    if (!tuple) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-            PyErr_Clear();
-            argument_type_error(arg, "a sequence of int", obj);
-        }
-        return std::nullopt;
-    }
+    // The rest one by one, from a private copy: converting an item may run
+    // code that changes the caller's sequence.
+    const Owned tuple = item_tuple(obj, arg, "a sequence of int");
+    if (!tuple) return std::nullopt;
+    out.resize(static_cast<std::size_t>(PyTuple_GET_SIZE(tuple.get())));
     if (!convert_items(tuple.get(), done, arg, out)) return std::nullopt;
     return out;
 }

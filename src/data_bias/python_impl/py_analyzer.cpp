@@ -27,10 +27,10 @@ PyObject* analyzer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 
     // Ground truth first, then the feature. Labels that view a buffer are
     // taken now when labeling the feature might run Python code.
-    auto truth_labels = data_handler::apply_label(*truth, a[3]);
+    auto truth_labels = data_handler::apply_label(*truth, a[3], "ground_truth_array");
     if (!truth_labels) return nullptr;
     if (!data_handler::is_plain_buffer(*feature)) truth_labels->materialize();
-    const auto facet_labels = data_handler::apply_label(*feature, a[2]);
+    const auto facet_labels = data_handler::apply_label(*feature, a[2], "feature_array");
     if (!facet_labels) return nullptr;
 
     const auto result = data_bias_analysis_core(*facet_labels, *truth_labels);

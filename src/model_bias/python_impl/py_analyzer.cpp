@@ -45,13 +45,13 @@ PyObject* analyzer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     // Prediction, then ground truth, then the feature. Labels that view a
     // buffer are taken now when a later labeling might run Python code.
     using data_handler::is_plain_buffer;
-    auto prediction_labels = data_handler::apply_label(*prediction, a[5]);
+    auto prediction_labels = data_handler::apply_label(*prediction, a[5], "prediction_array");
     if (!prediction_labels) return nullptr;
     if (!is_plain_buffer(*truth) || !is_plain_buffer(*feature)) prediction_labels->materialize();
-    auto truth_labels = data_handler::apply_label(*truth, a[4]);
+    auto truth_labels = data_handler::apply_label(*truth, a[4], "ground_truth_array");
     if (!truth_labels) return nullptr;
     if (!is_plain_buffer(*feature)) truth_labels->materialize();
-    const auto facet_labels = data_handler::apply_label(*feature, a[3]);
+    const auto facet_labels = data_handler::apply_label(*feature, a[3], "feature_array");
     if (!facet_labels) return nullptr;
     return analyze(*facet_labels, *prediction_labels, *truth_labels);
 }
