@@ -8,7 +8,6 @@ labeling rules) on a ground truth that tells labelings apart.
 from __future__ import annotations
 
 import math
-import os
 import subprocess
 import sys
 
@@ -18,7 +17,7 @@ from hypothesis import given, settings, strategies as st
 from hypothesis.extra import numpy as hnp
 
 import quorvant as q
-from support import SANITIZED, assert_no_leak, raises_exactly
+from support import SANITIZED, assert_no_leak, child_env, raises_exactly
 
 HETEROGENEOUS = "Data passed in is of hetergeneous types"
 CONFIG = "Invalid bias configuration"
@@ -298,7 +297,7 @@ def test_heuristic_from_environment():
     )
 
     def class_imbalance(**env):
-        out = subprocess.run([sys.executable, "-c", code], env=dict(os.environ, **env),
+        out = subprocess.run([sys.executable, "-c", code], env=child_env(**env),
                              capture_output=True, text=True, check=True)
         return float(out.stdout)
 
