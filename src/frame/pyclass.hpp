@@ -75,7 +75,7 @@ PyObject* allocate(PyTypeObject* type, Core&& core) {
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     Instance<Core>* inst = instance<Core>(self);
-    inst->borrow = BorrowFlag{};
+    new (&inst->borrow) BorrowFlag();
     new (inst->storage) Core(std::move(core));
     inst->alive = true;
     return self;
@@ -105,6 +105,7 @@ PyObject* exclusive_method(PyObject* self, PyObject* const* args, Py_ssize_t nar
     if (!check_alive(inst->alive)) return nullptr;
     auto borrow = Borrow::exclusive(inst->borrow);
     if (!borrow) return nullptr;
+    CurrentBorrow current(&inst->borrow);
     return guarded_call<PyObject*>(nullptr, [&] { return F(inst->core(), args, nargs, kwnames); });
 }
 
@@ -114,6 +115,7 @@ PyObject* shared_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     if (!check_alive(inst->alive)) return nullptr;
     auto borrow = Borrow::shared(inst->borrow);
     if (!borrow) return nullptr;
+    CurrentBorrow current(&inst->borrow);
     return guarded_call<PyObject*>(nullptr, [&] { return F(inst->core(), args, nargs, kwnames); });
 }
 
@@ -128,6 +130,7 @@ PyObject* shared_getter(PyObject* self, void*) noexcept {
 
 template <PyObject* (*F)(PyTypeObject*, PyObject*, PyObject*)>
 PyObject* guarded_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    CurrentBorrow none(nullptr);
     return guarded_call<PyObject*>(nullptr, [&] { return F(type, args, kwargs); });
 }
 
