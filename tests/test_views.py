@@ -254,41 +254,28 @@ def rows_with_attacker(victims, how, n=N):
     return row
 
 
-def data_bias_stream(method):
-    def case(how):
-        f = ints()
-        target = q.PyDataBiasStreaming(ints(100), ints(100, seed=1)) if method else q.PyDataBiasStreaming
-        call = getattr(target, method) if method else target
-        return lambda: call(f, rows_with_attacker([f], how))
-    return case
+def monitor_case(make, columns):
+    """Cases of a monitor's constructor and batch methods: the leading
+    columns are arrays (columns() makes them), the last a list holding an
+    armed item that attacks them."""
+    def for_method(method):
+        def case(how):
+            arrays = columns()
+            call = getattr(make(), method) if method else make
+            return lambda: call(*arrays, rows_with_attacker(arrays, how))
+        return case
+    return for_method
 
 
-def model_bias_stream(method):
-    def case(how):
-        f, p = ints(), ints(seed=4).astype(np.int8)
-        target = (q.PyModelBiasStreaming(ints(100), ints(100, seed=1), ints(100, seed=2)) if method
-                  else q.PyModelBiasStreaming)
-        call = getattr(target, method) if method else target
-        return lambda: call(f, p, rows_with_attacker([f, p], how))
-    return case
-
-
-def classification_stream(method):
-    def case(how):
-        yt = ints()
-        target = q.PyBinaryClassificationStreaming([1, 0], [1, 0]) if method else q.PyBinaryClassificationStreaming
-        call = getattr(target, method) if method else target
-        return lambda: call(yt, rows_with_attacker([yt], how))
-    return case
-
-
-def linear_stream(method):
-    def case(how):
-        yt = floats()
-        target = q.PyLinearRegressionStreaming([1.0, 2.0], [1.0, 2.0]) if method else q.PyLinearRegressionStreaming
-        call = getattr(target, method) if method else target
-        return lambda: call(yt, rows_with_attacker([yt], how))
-    return case
+data_bias_stream = monitor_case(lambda *a: q.PyDataBiasStreaming(*(a or (ints(100), ints(100, seed=1)))),
+                                lambda: [ints()])
+model_bias_stream = monitor_case(
+    lambda *a: q.PyModelBiasStreaming(*(a or (ints(100), ints(100, seed=1), ints(100, seed=2)))),
+    lambda: [ints(), ints(seed=4).astype(np.int8)])
+classification_stream = monitor_case(lambda *a: q.PyBinaryClassificationStreaming(*(a or ([1, 0], [1, 0]))),
+                                     lambda: [ints()])
+linear_stream = monitor_case(lambda *a: q.PyLinearRegressionStreaming(*(a or ([1.0, 2.0], [1.0, 2.0]))),
+                             lambda: [floats()])
 
 
 def logistic_stream(method):
@@ -346,36 +333,35 @@ def test_code_run_by_a_later_argument_cannot_pull_memory_from_an_earlier_one(fac
             assert not isinstance(exc, SystemError), exc
 
 
+class ResizingThreshold:
+    """A threshold whose conversion resizes both arrays (freeing or moving
+    their buffers) and fills what it added."""
+
+    def __init__(self, arrays, size):
+        self.arrays, self.size = arrays, size
+
+    def __float__(self):
+        for a, fill in zip(self.arrays, (0.0, 0.1)):
+            old = a.size
+            a.resize(self.size, refcheck=False)
+            a[old:] = fill
+        self.junk = [np.full(200_000, 7.0) for _ in range(8)]
+        return 0.5
+
+
 def test_the_logistic_monitor_reads_its_arrays_after_the_threshold():
-    # The crash of the field: the threshold's conversion frees both arrays.
+    # The crash of the field: the threshold's conversion frees both arrays,
+    # which are then read as they are once converted: empty.
     yt, yp = np.ones(200_000), np.full(200_000, 0.9)
-
-    class Threshold:
-        def __float__(self):
-            yt.resize(0, refcheck=False)
-            yp.resize(0, refcheck=False)
-            self.junk = [np.full(200_000, 7.0) for _ in range(8)]
-            return 0.5
-
-    # Read as they are once converted: empty.
     with raises_exactly(TypeError, "Metric cannot be computed with given data"):
-        q.PyLogisticRegressionStreaming(yt, yp, Threshold())
+        q.PyLogisticRegressionStreaming(yt, yp, ResizingThreshold([yt, yp], 0))
 
 
 def test_an_array_resized_in_place_is_read_as_it_is_then():
-    # Grown (same dtype, new buffer) while the threshold converts: the held
-    # array is converted again and read whole.
+    # Grown (a new buffer) while the threshold converts: the held arrays are
+    # converted again and read whole.
     yt, yp = np.ones(1000), np.full(1000, 0.9)
-
-    class Threshold:
-        def __float__(self):
-            yt.resize(3000, refcheck=False)
-            yp.resize(3000, refcheck=False)
-            yt[1000:] = 0.0
-            yp[1000:] = 0.1
-            return 0.5
-
-    got = q.py_model_perf_logistic_regression(yt, yp, Threshold())
+    got = q.py_model_perf_logistic_regression(yt, yp, ResizingThreshold([yt, yp], 3000))
     assert got == q.py_model_perf_logistic_regression(yt.copy(), yp.copy(), 0.5)
 
 
