@@ -62,7 +62,7 @@ struct Rows {
     // ranges are noted in `noted`.
     template <class F>
     decltype(auto) apply(F&& f, std::array<bool, N>* noted = nullptr) const {
-        return frame::run_core(columns[0].size(), true, [&] {
+        return frame::run_core(columns[0].size(), [&] {
             return [&]<std::size_t... I>(std::index_sequence<I...>) {
                 const std::array<ValueSource, N> sources{
                     columns[I].source(noted != nullptr ? &(*noted)[I] : nullptr)...};

@@ -180,7 +180,7 @@ struct TextBuffer {
 PackedLabels labels_of(const Labeling& labeling, PyArrayObject* array = nullptr) {
     const std::optional<frame::HeldArray> held =
         array != nullptr ? std::optional(frame::HeldArray::hold(array)) : std::nullopt;
-    return frame::run_core(size_of(labeling), true, [&] { return make_labels(labeling); });
+    return frame::run_core(size_of(labeling), [&] { return make_labels(labeling); });
 }
 
 // The numbers of a column read in place (bools as 0/1 bytes).

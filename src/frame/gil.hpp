@@ -48,13 +48,14 @@ private:
     PyThreadState* state_ = nullptr;
 };
 
-// f() with the GIL released when `allowed` (every view f reads is owned
-// memory or a held numeric or '<U' buffer) and the input has at least
-// kReleaseGilAt values; with the GIL held otherwise. f must not touch the
-// interpreter.
+// f() with the GIL released when the input has at least kReleaseGilAt
+// values, with the GIL held otherwise. f must not touch the interpreter,
+// and every view it reads must be owned memory or a held numeric or '<U'
+// buffer (never str objects: faces that read those call their core with
+// the GIL held).
 template <class F>
-decltype(auto) run_core(std::size_t values, bool allowed, F&& f) {
-    if (!allowed || values < kReleaseGilAt) return f();
+decltype(auto) run_core(std::size_t values, F&& f) {
+    if (values < kReleaseGilAt) return f();
     GilReleased released;
     return f();
 }

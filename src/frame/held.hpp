@@ -6,7 +6,9 @@
 //    __index__, a sequence's iteration). An argument the core will read in
 //    place is validated now and held (HeldArray: an owned reference to an
 //    exact ndarray and the layout that was validated); no pointer into it
-//    is kept. Everything else becomes an owned copy now.
+//    is kept. Everything else becomes an owned copy now, as do arguments
+//    whose copy is cheaper than a second read (the analyzers' labels, one
+//    bit per row, are made in the argument's turn).
 // 2. Once every argument is converted, settle the held arrays and hand the
 //    core views: held buffers and owned copies only, bytes, lengths and
 //    numbers. Nothing between the views and the end of the core runs Python
@@ -18,6 +20,12 @@
 // NumPy dtype converts without running Python code. Values the caller's
 // code rewrote in place are read as they are then (their checks ran in the
 // argument's turn; an in-place rewrite cannot make a read unsafe).
+//
+// A value check that would cost a pass of its own over a held buffer may
+// run while the core reads it instead (the small ints of the bias
+// monitors' batches): when a later argument then fails to convert, the
+// pending checks of the arguments before it run first, so the error that
+// comes out is still the first bad argument's.
 //
 // Holding the array keeps it alive; with NumPy's default resize check it
 // also keeps its buffer in place (a resize sees the extra reference). Only

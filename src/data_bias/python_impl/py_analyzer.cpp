@@ -19,7 +19,7 @@ using data_handler::PackedLabels;
 // The counts and metrics over owned labels: large inputs run without the
 // GIL.
 PyObject* analyze(const PackedLabels& facet, const PackedLabels& truth) {
-    const auto result = frame::run_core(facet.size(), true, [&] {
+    const auto result = frame::run_core(facet.size(), [&] {
         return data_bias_analysis_core(facet,
                                        truth);
     });

@@ -37,7 +37,7 @@ PyObject* continuous_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (!rule) return nullptr;
     const auto values = array->values();
     if (!values) return nullptr;
-    auto core = frame::run_core(values->span().size(), true,
+    auto core = frame::run_core(values->span().size(),
                                 [&] { return Continuous::new_from_baseline(*rule, values->span()); });
     if (!core) return frame::raise(core.error());
     return frame::allocate(type, std::move(*core));
@@ -55,7 +55,7 @@ PyObject* continuous_compute_drift(Continuous& core, PyObject* const* args, Py_s
     if (!values) return nullptr;
     const auto type = drift_type(*name);
     if (!type) return nullptr;
-    const auto score = frame::run_core(values->span().size(), true, [&] { return core.compute_drift(values->span(), *type); });
+    const auto score = frame::run_core(values->span().size(), [&] { return core.compute_drift(values->span(), *type); });
     if (!score) return frame::raise(score.error());
     return PyFloat_FromDouble(*score);
 }
@@ -72,7 +72,7 @@ PyObject* continuous_compute_multiple(Continuous& core, PyObject* const* args, P
     if (!values) return nullptr;
     const auto types = drift_types(*names);
     if (!types) return nullptr;
-    const auto scores = frame::run_core(values->span().size(), true,
+    const auto scores = frame::run_core(values->span().size(),
                                         [&] { return core.compute_drift_multiple_criteria(values->span(), *types); });
     if (!scores) return frame::raise(scores.error());
     return frame::to_py(*scores);
@@ -86,7 +86,7 @@ PyObject* continuous_reset(Continuous& core, PyObject* const* args, Py_ssize_t n
     if (!array) return nullptr;
     const auto values = array->values();
     if (!values) return nullptr;
-    const auto r = frame::run_core(values->span().size(), true, [&] { return core.reset_baseline(values->span()); });
+    const auto r = frame::run_core(values->span().size(), [&] { return core.reset_baseline(values->span()); });
     if (!r) return frame::raise(r.error());
     Py_RETURN_NONE;
 }

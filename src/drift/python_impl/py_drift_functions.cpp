@@ -37,7 +37,7 @@ PyObject* continuous_distribution(PyObject*, PyObject* const* args, Py_ssize_t n
     if (!rule) return nullptr;
 
     const std::size_t values = baseline->span().size() + candidate->span().size();
-    const auto scores = frame::run_core(values, true, [&] {
+    const auto scores = frame::run_core(values, [&] {
         return compute_drift_continuous_distribution(baseline->span(), candidate->span(), *types, *rule);
     });
     if (!scores) return frame::raise(scores.error());

@@ -62,7 +62,7 @@ PyObject* continuous_decay_new(PyTypeObject* type, PyObject* args, PyObject* kwa
     const auto rule = quantile_type(*rule_name);
     if (!rule) return nullptr;
     if (!half_life_ok(*half_life)) return nullptr;
-    auto core = frame::run_core(values->span().size(), true, [&] {
+    auto core = frame::run_core(values->span().size(), [&] {
         return Continuous<Decay>::new_decay(values->span(), *rule, half_life->value_or(0));
     });
     if (!core) return frame::raise(core.error());
@@ -86,7 +86,7 @@ PyObject* continuous_flush_new(PyTypeObject* type, PyObject* args, PyObject* kwa
     if (!values) return nullptr;
     const auto rule = quantile_type(*rule_name);
     if (!rule) return nullptr;
-    auto core = frame::run_core(values->span().size(), true, [&] {
+    auto core = frame::run_core(values->span().size(), [&] {
         return Continuous<Flush>::new_flush(values->span(), *rule, *rate, *cadence);
     });
     if (!core) return frame::raise(core.error());
@@ -147,7 +147,7 @@ struct ContinuousKind {
     static PyObject* update_batch(Core<Mode>& core, PyObject* obj, const char* arg) {
         const auto values = read(obj, arg);
         if (!values) return nullptr;
-        const auto r = frame::run_core(values->span().size(), true,
+        const auto r = frame::run_core(values->span().size(),
                                        [&] { return core.update_stream_batch(values->span()); });
         return none_or_raise(r);
     }
@@ -155,7 +155,7 @@ struct ContinuousKind {
     static PyObject* reset(Core<Mode>& core, PyObject* obj, const char* arg) {
         const auto values = read(obj, arg);
         if (!values) return nullptr;
-        const auto r = frame::run_core(values->span().size(), true, [&] { return core.reset_baseline(values->span()); });
+        const auto r = frame::run_core(values->span().size(), [&] { return core.reset_baseline(values->span()); });
         return none_or_raise(r);
     }
     static std::optional<double> sample(PyObject* obj, const char* arg) { return frame::to_f64(obj, arg); }

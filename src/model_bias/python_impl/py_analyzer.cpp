@@ -19,7 +19,7 @@ using data_handler::PackedLabels;
 // The counts and metrics over owned labels: large inputs run without the
 // GIL.
 PyObject* analyze(const PackedLabels& facet, const PackedLabels& prediction, const PackedLabels& truth) {
-    const auto result = frame::run_core(facet.size(), true, [&]() -> std::expected<ModelBiasMap, errors::BiasError> {
+    const auto result = frame::run_core(facet.size(), [&]() -> std::expected<ModelBiasMap, errors::BiasError> {
         const auto record = DiscretePostTraining::make(facet,
                                                        prediction,
                                                        truth);

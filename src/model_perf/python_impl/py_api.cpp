@@ -40,7 +40,7 @@ PyObject* linear_regression(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
         return nullptr;
     }
     // Owned copies: the GIL can go for large inputs.
-    const auto result = frame::run_core(y_true->size(), true, [&] { return linear_regression_runtime(*y_true, *y_pred); });
+    const auto result = frame::run_core(y_true->size(), [&] { return linear_regression_runtime(*y_true, *y_pred); });
     if (!result) return frame::raise(result.error());
     return reporting::report_to_py_dict(result->to_map());
 }
@@ -54,7 +54,7 @@ PyObject* classification(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     if (!y_true) return nullptr;
     auto y_pred = BatchColumn::from(a[1], "y_pred_src");
     if (!y_pred || !frame::settle(*y_true, *y_pred)) return nullptr;
-    const auto result = frame::run_core(y_true->size(), true, [&] {
+    const auto result = frame::run_core(y_true->size(), [&] {
         return binary_classification_runtime(y_true->column(), y_pred->column());
     });
     if (!result) return frame::raise(result.error());
@@ -72,7 +72,7 @@ PyObject* logistic_regression(PyObject*, PyObject* const* args, Py_ssize_t nargs
     if (!y_true) return nullptr;
     auto y_pred = BatchColumn::from(a[1], "y_pred_src");
     if (!y_pred || !frame::settle(*y_true, *y_pred)) return nullptr;
-    const auto result = frame::run_core(y_true->size(), true, [&] {
+    const auto result = frame::run_core(y_true->size(), [&] {
         return logistic_regression_runtime(y_true->column(), y_pred->column(), *threshold);
     });
     if (!result) return frame::raise(result.error());

@@ -70,7 +70,7 @@ struct Pair {
     // (the views are numeric buffers or copies).
     template <class F>
     decltype(auto) apply(F&& f) const {
-        return frame::run_core(y_true.size(), true, [&] { return f(y_true.column(), y_pred.column()); });
+        return frame::run_core(y_true.size(), [&] { return f(y_true.column(), y_pred.column()); });
     }
 };
 
