@@ -164,8 +164,7 @@ def model_bias(how):
 def model_bias_str(how):
     g, p = ints(seed=2), ints(seed=3)
     feature = np.array(["x", "y"])[ints(seed=4)]
-    attacker = Attacker([g, p, feature], how)
-    return lambda: q.py_model_bias_analyzer(attack_array(feature, attacker), g, p, "x", 1, 1)
+    return lambda: q.py_model_bias_analyzer(attack_array(feature, Attacker([g, p], how)), g, p, "x", 1, 1)
 
 
 def model_bias_explicit(how):
