@@ -6,7 +6,7 @@ STAMP   := $(VENV)/.deps-stamp
 BUILD   := build/release
 ASAN    := build/asan
 
-.PHONY: demo test sanitize bench build clean
+.PHONY: demo test sanitize bench build clean deps fuzz-build fuzz fuzz-smoke refleak valgrind
 
 demo: build
 	$(PY) examples/monitoring_cycle.py
@@ -45,6 +45,27 @@ sanitize: $(STAMP)
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  QUORVANT_SANITIZED=1 \
 	  $(PY) -m pytest -q -p no:cacheprovider -x tests
+
+# System tools of the reliability checks (debug CPython, clang 19,
+# valgrind); returns at once when they are installed.
+deps:
+	scripts/install_ci_deps.sh
+
+# libFuzzer harnesses (tests/fuzz/) over the pure C++ cores, with ASan and
+# UBSan. `make fuzz` runs each for FUZZ_SECONDS, `make fuzz-smoke` for 60 s
+# (CI); two run at a time.
+FUZZ         := build/fuzz
+FUZZ_SECONDS ?= 600
+fuzz-build: $(STAMP) deps
+	$(VENV)/bin/cmake -S tests/fuzz -B $(FUZZ) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	    -DCMAKE_CXX_COMPILER=clang++-19 -DPython3_EXECUTABLE=$(abspath $(PY)) >/dev/null
+	$(VENV)/bin/cmake --build $(FUZZ)
+
+fuzz: fuzz-build
+	scripts/run_fuzz.sh $(FUZZ) $(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	scripts/run_fuzz.sh $(FUZZ) 60
 
 clean:
 	rm -rf build $(VENV)
