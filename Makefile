@@ -67,6 +67,22 @@ fuzz: fuzz-build
 fuzz-smoke: fuzz-build
 	scripts/run_fuzz.sh $(FUZZ) 60
 
+# Reference leaks: every entry point, success and error paths, repeated on
+# Debian's debug CPython 3.11 with a debug-built NumPy (scripts/
+# refleak_env.sh); any steady growth of the total reference count or of
+# the allocated blocks fails (tests/refleak_driver.py).
+REFLEAK    := build/refleak
+REFLEAK_PY := $(REFLEAK)/venv/bin/python
+refleak: $(STAMP) deps
+	scripts/refleak_env.sh $(REFLEAK)/venv
+	$(VENV)/bin/cmake -S . -B $(REFLEAK)/build -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	    -DPython_EXECUTABLE=$(abspath $(REFLEAK_PY)) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-DPy_DEBUG >/dev/null
+	$(VENV)/bin/cmake --build $(REFLEAK)/build
+	rm -rf $(REFLEAK)/site && mkdir -p $(REFLEAK)/site/quorvant
+	cp python/quorvant/*.py python/quorvant/*.pyi python/quorvant/py.typed $(REFLEAK)/site/quorvant/
+	cp $(REFLEAK)/build/_quorvant*.so $(REFLEAK)/site/quorvant/
+	PYTHONPATH=$(abspath $(REFLEAK)/site) $(REFLEAK_PY) tests/refleak_driver.py
+
 # The README's main job under valgrind memcheck: any memory error (invalid
 # read or write, use of uninitialised values, bad free) fails. The system
 # allocator replaces the interpreter's own so every block is tracked;
