@@ -73,19 +73,26 @@ class MonitorMachine(RuleBasedStateMachine):
     cls = None
     columns = 2
     metric_names: list[str] = []
-
     row = None  # strategy of one row (a tuple of `columns` values)
+    baselines = None  # strategy of baseline rows the constructor accepts
+
+    @initialize(data=st.data())
+    def build(self, data):
+        rows = data.draw(self.baselines)
+        self.obj, self.baseline, self.rows = self.make(rows), rows, []
 
     def fresh(self):
         """A new object holding the model's baseline and rows."""
-        raise NotImplementedError
+        f = self.make(self.baseline)
+        if self.rows:
+            f.push_batch(*self.split(self.rows))
+        return f
 
     def make(self, rows):
         return self.cls(*self.split(rows))
 
-    @staticmethod
-    def split(rows):
-        return [list(c) for c in zip(*rows)] if rows else [[], []]
+    def split(self, rows):
+        return [list(c) for c in zip(*rows)] if rows else [[] for _ in range(self.columns)]
 
     def reads(self, obj):
         return canonical([
@@ -165,9 +172,7 @@ class ClassificationMachine(MonitorMachine):
     metric_names = CLASSIFICATION_NAMES
     row = st.tuples(st.sampled_from([0, 1, 1, 2, -1]), st.sampled_from([0, 1, 1, 2, -1]))
 
-    @initialize(rows=st.lists(row, min_size=1, max_size=20))
-    def build(self, rows):
-        self.obj, self.baseline, self.rows = self.make(rows), rows, []
+    baselines = st.lists(row, min_size=1, max_size=20)
 
     def fresh(self):
         # The constructor refuses no rows, a reset accepts them.
@@ -195,15 +200,7 @@ class LinearMachine(MonitorMachine):
     metric_names = LINEAR_NAMES
     row = st.tuples(st.floats(-0.5, 50, width=32), st.floats(-0.5, 50, width=32))
 
-    @initialize(rows=st.lists(row, min_size=1, max_size=20))
-    def build(self, rows):
-        self.obj, self.baseline, self.rows = self.make(rows), rows, []
-
-    def fresh(self):
-        f = self.make(self.baseline)
-        if self.rows:
-            f.push_batch(*self.split(self.rows))
-        return f
+    baselines = st.lists(row, min_size=1, max_size=20)
 
     @rule(rows=st.lists(row, max_size=20))
     def reset_baseline(self, rows):
@@ -278,16 +275,6 @@ class DataBiasMachine(MonitorMachine):
     # Both facets present, so the baseline can be built.
     baselines = st.lists(row, min_size=1, max_size=20).map(lambda r: [(1, 1), (0, 0)] + r)
 
-    @initialize(rows=baselines)
-    def build(self, rows):
-        self.obj, self.baseline, self.rows = self.make(rows), rows, []
-
-    def fresh(self):
-        f = self.make(self.baseline)
-        if self.rows:
-            f.push_batch(*self.split(self.rows))
-        return f
-
     @rule(rows=baselines)
     def reset_baseline(self, rows):
         self.obj.reset_baseline(*self.split(rows))  # empties the counts
@@ -314,20 +301,6 @@ class ModelBiasMachine(MonitorMachine):
     # Every guarded denominator non-zero in both facets.
     SAFE = [(f, p, t) for f in (0, 1) for p in (0, 1) for t in (0, 1)]
     baselines = st.lists(row, max_size=20).map(lambda r: ModelBiasMachine.SAFE + r)
-
-    @staticmethod
-    def split(rows):
-        return [list(c) for c in zip(*rows)] if rows else [[], [], []]
-
-    @initialize(rows=baselines)
-    def build(self, rows):
-        self.obj, self.baseline, self.rows = self.make(rows), rows, []
-
-    def fresh(self):
-        f = self.make(self.baseline)
-        if self.rows:
-            f.push_batch(*self.split(self.rows))
-        return f
 
     @rule(rows=baselines)
     def reset_baseline(self, rows):

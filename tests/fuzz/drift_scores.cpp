@@ -35,6 +35,17 @@ void check_ranges(std::span<const DriftType> types, std::span<const double> scor
     }
 }
 
+// The batch detector (called twice) and the stream give the one-shot
+// scores, bit for bit.
+template <class Scores, class Pushed>
+void check_paths(const std::vector<double>& once, const Scores& first, const Scores& again, const Pushed& pushed,
+                 const Scores& streamed) {
+    FUZZ_CHECK(first && again && pushed && streamed);
+    FUZZ_CHECK(fuzz::same<double>(once, *first));
+    FUZZ_CHECK(fuzz::same<double>(once, *again));
+    FUZZ_CHECK(fuzz::same<double>(once, *streamed));
+}
+
 // A flush stream whose rate and cadence are never reached.
 constexpr std::uint64_t kNever = 1ull << 60;
 
@@ -61,11 +72,7 @@ void fuzz_continuous(fuzz::Input& in) {
         FUZZ_CHECK(!first && !again && !pushed);
         return;
     }
-    FUZZ_CHECK(first && again && pushed);
-    FUZZ_CHECK(fuzz::same<double>(*once, *first));
-    FUZZ_CHECK(fuzz::same<double>(*once, *again));
-    const auto streamed = stream->compute_drift_multiple_criteria(types);
-    FUZZ_CHECK(streamed && fuzz::same<double>(*once, *streamed));
+    check_paths(*once, first, again, pushed, stream->compute_drift_multiple_criteria(types));
     for (std::size_t i = 0; i < types.size(); ++i) {
         const auto single = batch->compute_drift(candidate, types[i]);
         FUZZ_CHECK(single && fuzz::same(*single, (*once)[i]));
@@ -95,11 +102,7 @@ void fuzz_categorical(fuzz::Input& in) {
         FUZZ_CHECK(candidate.empty() && !first && !again && !pushed);
         return;
     }
-    FUZZ_CHECK(first && again && pushed);
-    FUZZ_CHECK(fuzz::same<double>(*once, *first));
-    FUZZ_CHECK(fuzz::same<double>(*once, *again));
-    const auto streamed = stream->compute_drift_multiple_criteria(types);
-    FUZZ_CHECK(streamed && fuzz::same<double>(*once, *streamed));
+    check_paths(*once, first, again, pushed, stream->compute_drift_multiple_criteria(types));
     check_ranges(types, *once);
 }
 
