@@ -20,16 +20,14 @@ cache=${QUORVANT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quorvant}/refleak-wheels
 py=$venv/bin/python
 
 command -v python3-dbg >/dev/null || { echo "error: python3-dbg missing (scripts/install_ci_deps.sh)" >&2; exit 1; }
-if [ ! -x "$py" ]; then
-  python3-dbg -m venv "$venv"
-  "$py" -m pip install -q --upgrade pip
-fi
+[ -x "$py" ] || python3-dbg -m venv "$venv"
 if "$py" -c "import numpy, sys; sys.exit(numpy.__version__ != '$numpy_version')" 2>/dev/null; then
   exit 0
 fi
 mkdir -p "$cache"
 if ! ls "$cache"/numpy-"$numpy_version"-*.whl >/dev/null 2>&1; then
   echo "building NumPy $numpy_version for the debug interpreter (once; cached in $cache)"
+  "$py" -m pip install -q --upgrade pip  # Debian's bundled pip lacks -C
   # No SIMD dispatch: the build takes minutes instead of tens of them, and
   # reference counting does not depend on it.
   CFLAGS=-DPy_DEBUG CXXFLAGS=-DPy_DEBUG "$py" -m pip wheel -q --no-deps --no-binary numpy "numpy==$numpy_version" \
