@@ -79,7 +79,7 @@ refleak: $(STAMP) deps
 	    -DPython_EXECUTABLE=$(abspath $(REFLEAK_PY)) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-DPy_DEBUG >/dev/null
 	$(VENV)/bin/cmake --build $(REFLEAK)/build
 	rm -rf $(REFLEAK)/site && mkdir -p $(REFLEAK)/site/quorvant
-	cp python/quorvant/*.py python/quorvant/*.pyi python/quorvant/py.typed $(REFLEAK)/site/quorvant/
+	cp -r python/quorvant/. $(REFLEAK)/site/quorvant/
 	cp $(REFLEAK)/build/_quorvant*.so $(REFLEAK)/site/quorvant/
 	PYTHONPATH=$(abspath $(REFLEAK)/site) $(REFLEAK_PY) tests/refleak_driver.py
 
