@@ -196,7 +196,8 @@ def baselines():
     neg_first[1] = 0.0
     out["zeros-then-positive/70000"] = np.concatenate([neg_first, 1.0 + uniform(4, 10)])
     out["huge/100000"] = (uniform(10, 100_000) - 0.5) * 2e300
-    out["overflow-range/1000"] = (uniform(11, 1000) - 0.5) * 3.5e308
+    out["infinite/1000"] = (uniform(11, 1000) - 0.5) * 3.5e308
+    out["overflow-range/1000"] = (2.0 * uniform(11, 1000) - 1.0) * 1.7e308  # finite values, infinite range
     out["negative/90001"] = -1e6 - 1e3 * uniform(12, 90_001)
     spikes = 1.0 + 1e-3 * uniform(13, 100_000)
     spikes[:5] = [0.5, 1.2, 0.7, 1.4, 1.5]
