@@ -124,7 +124,8 @@ QUORVANT_CLONES void count_masks(const std::uint8_t* __restrict a, const std::ui
     tally.add(k, truths, predictions, both);
 }
 
-// Values narrowed to f32 as the float protocol would give them.
+}  // namespace
+
 void fill_f32(const Column& c, std::size_t start, std::size_t k, float* out) {
     visit(c, [&]<class T>(Typed<T> col) {
         if (col.contiguous()) {
@@ -135,6 +136,8 @@ void fill_f32(const Column& c, std::size_t start, std::size_t k, float* out) {
         }
     });
 }
+
+namespace {
 
 // Adds term(i) for i in [0, k) to `sum` in index order. The serial f64
 // additions are the floor of the log-loss pass; the terms are computed a
