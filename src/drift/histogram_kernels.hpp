@@ -31,7 +31,7 @@ struct ComputedIndex {
     double inv_step;
     double last_t;      // T[m - 1]
     double margin;      // > max |T[i] - (i + 1)|
-    double high_frac;   // 1 - margin, rounded down
+    double high_frac;   // 1 - margin as computed (margin has slack for its rounding)
     double max_count;   // m
     std::uint32_t top;  // the last bin, m + 1
 };
