@@ -6,7 +6,7 @@ STAMP   := $(VENV)/.deps-stamp
 BUILD   := build/release
 ASAN    := build/asan
 
-.PHONY: demo test sanitize bench build clean
+.PHONY: demo test sanitize bench build clean docs browser
 
 demo: build
 	$(PY) examples/monitoring_cycle.py
@@ -37,7 +37,7 @@ sanitize: $(STAMP)
 	    -DPython_EXECUTABLE=$(abspath $(PY)) -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	$(VENV)/bin/cmake --build $(ASAN)
 	rm -rf $(ASAN)/site && mkdir -p $(ASAN)/site/quorvant
-	cp python/quorvant/*.py python/quorvant/*.pyi python/quorvant/py.typed $(ASAN)/site/quorvant/
+	cp -r python/quorvant/. $(ASAN)/site/quorvant/
 	cp $(ASAN)/_quorvant*.so $(ASAN)/site/quorvant/
 	PYTHONPATH=$(abspath $(ASAN)/site) PYTHONMALLOC=malloc \
 	  LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
@@ -45,6 +45,19 @@ sanitize: $(STAMP)
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  QUORVANT_SANITIZED=1 \
 	  $(PY) -m pytest -q -p no:cacheprovider -x tests
+
+# The documentation site (mkdocs, warnings as errors) in build/site.
+DOCS_STAMP := $(VENV)/.docs-stamp
+$(DOCS_STAMP): requirements-docs.txt $(STAMP)
+	$(PY) -m pip install -q -r requirements-docs.txt
+	touch $@
+
+docs: build $(DOCS_STAMP)
+	NO_MKDOCS_2_WARNING=1 $(PY) -m mkdocs build --strict
+
+# Headless Chromium for the report's browser test (Debian's package; needs root).
+browser:
+	scripts/install_browser.sh
 
 clean:
 	rm -rf build $(VENV)

@@ -69,10 +69,38 @@ def streaming_section(rng: np.random.Generator) -> None:
               f"{channels.total_samples:>11}")
 
 
+def table_section(rng: np.random.Generator) -> None:
+    """The same features as one table: quorvant.drift scores every column."""
+    try:
+        import pandas as pd
+    except ImportError:
+        print("\n(pandas is not installed: the drift table of a DataFrame is skipped)")
+        return
+    channels = ["card", "transfer", "wallet", "cash"]
+
+    def table(n: int, mu: float, p: list[float]) -> "pd.DataFrame":
+        return pd.DataFrame({
+            "amount": rng.lognormal(mean=mu, sigma=0.6, size=n),
+            "items": rng.poisson(2.0, size=n),
+            "channel": pd.Categorical(rng.choice(channels, size=n, p=p)),
+        })
+
+    training = table(20_000, 3.0, [0.5, 0.3, 0.15, 0.05])
+    production = table(5_000, 3.3, [0.35, 0.3, 0.3, 0.05])
+    result = q.drift(training, production)
+    print(f"\nThe whole table at once: quorvant.drift(training, production) ({len(result.drifted)} of "
+          f"{len(result)} columns drifted)")
+    print(f"  {'column':<10}{'kind':<13}{'bins':>5}" + "".join(f"{s:>12}" for s in SHORT) + f"{'drifted':>9}")
+    for row in result.to_dicts():
+        print(f"  {row['column']:<10}{row['kind']:<13}{row['bins']:>5}"
+              + "".join(f"{row[m]:>12.4f}" for m in SCORES) + f"{'yes' if row['drifted'] else 'no':>9}")
+
+
 def main() -> None:
     rng = np.random.default_rng(2026)
     continuous_section(rng)
     categorical_section(rng)
+    table_section(rng)
     streaming_section(rng)
 
 

@@ -2,7 +2,8 @@
 
 At training time we compute baseline metrics; in production we compute the
 same metrics on a recent batch, compare them with the baseline and report
-what drifted. Every section uses data generated here with a seeded RNG.
+what drifted. Every section uses data generated here with a seeded RNG. The
+cycle ends with a Monitor's report written as one HTML page.
 """
 
 from __future__ import annotations
@@ -37,6 +38,7 @@ def main() -> None:
     import demo_checks
     import demo_drift
     import demo_perf
+    import demo_report
 
     rng = np.random.default_rng(2026)
     print("Quorvant monitoring cycle on sample data")
@@ -49,6 +51,8 @@ def main() -> None:
     demo_checks.main()
     print("\n== Production: data drift of the input features")
     demo_drift.main()
+    print("\n== Production: everything in one report")
+    demo_report.main()
 
 
 if __name__ == "__main__":

@@ -1,6 +1,11 @@
-// The extension module: created once per process, in the main interpreter,
-// with its functions and classes registered in a fixed order.
+// The extension module: created once per interpreter (so once per process
+// unless an embedding program starts a new interpreter after finalising one),
+// in the main interpreter, with its functions and classes registered in a
+// fixed order.
+#include <cstdint>
+
 #include "frame/barrier.hpp"
+#include "frame/interned.hpp"
 #include "frame/pyclass.hpp"
 #include "frame/refs.hpp"
 #include "registry.hpp"
@@ -65,18 +70,24 @@ bool register_all(PyObject* module) {
     return true;
 }
 
-// The module made by the first initialisation; later ones return it.
+// The module made by the first initialisation of this interpreter's life;
+// later ones return it. A module of an earlier life went with its
+// interpreter.
 PyObject* g_module = nullptr;
+std::uint64_t g_module_life = 0;
 
 PyObject* init() {
     if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
         PyErr_SetString(PyExc_ImportError, "quorvant._quorvant does not support sub-interpreters");
         return nullptr;
     }
-    if (g_module != nullptr) return Py_NewRef(g_module);
+    const std::uint64_t life = quorvant::frame::interpreter_life();
+    if (g_module != nullptr && g_module_life == life) return Py_NewRef(g_module);
+    if (!quorvant::frame::watch_finalization()) return nullptr;
     Owned module = Owned::steal(PyModule_Create(&module_def));
     if (!module || !register_all(module.get())) return nullptr;
     g_module = Py_NewRef(module.get());
+    g_module_life = life;
     return module.release();
 }
 

@@ -42,7 +42,3 @@ extern PyType_Spec PyDataBiasStreaming;
 extern PyType_Spec PyModelBiasStreaming;
 
 }  // namespace quorvant::registry
-
-// A METH_FASTCALL | METH_KEYWORDS entry point as PyMethodDef's function type.
-#define QUORVANT_FASTCALL(fn)                                                                            \
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(::quorvant::frame::guarded<fn>))

@@ -14,6 +14,19 @@ import pytest
 SANITIZED = os.environ.get("QUORVANT_SANITIZED") == "1"
 
 
+CONFIG_VARIABLES = ("QUORVANT_STABILITY_EPS", "QUORVANT_DISTRIBUTION_HEURISTIC")
+
+
+def child_env(**overrides: str) -> dict[str, str]:
+    """The environment of a child Python: this process's own (so it loads
+    the same build, with the sanitizer's preloads and options under
+    `make sanitize`), without the configuration variables, plus
+    `overrides`."""
+    env = {k: v for k, v in os.environ.items() if k not in CONFIG_VARIABLES}
+    env.update(overrides)
+    return env
+
+
 def call_quietly(fn, *args, **kwargs):
     """Calls fn, swallowing any Exception; returns the exception or None."""
     try:

@@ -3,7 +3,6 @@ baseline histograms, bin lookup and the four scores, through the one-shot
 functions."""
 
 import math
-import os
 import subprocess
 import sys
 
@@ -13,7 +12,7 @@ from hypothesis import assume, given, settings, strategies as st
 
 import drift_reference as ref
 import quorvant as q
-from support import SANITIZED, assert_no_leak, raises_exactly
+from support import SANITIZED, assert_no_leak, child_env, raises_exactly
 
 ALL = ["JensenShannon", "PopulationStabilityIndex", "WassersteinDistance", "KullbackLeibler"]
 RULES = ["FreedmanDiaconis", "Scott", "Sturges"]
@@ -255,7 +254,7 @@ def test_stability_eps_comes_from_the_environment():
         "print(json.dumps([q.py_compute_drift_continuous_distribtuion(np.arange(10.0), np.array([1.0, 2, 3]),"
         f" {ALL!r}, 'Sturges'), q.py_compute_drift_categorical_distribtuion(list('abbc'), list('aazz'), {ALL!r})]))"
     )
-    env = dict(os.environ, QUORVANT_STABILITY_EPS="0.001")
+    env = child_env(QUORVANT_STABILITY_EPS="0.001")
     out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
     import json
 

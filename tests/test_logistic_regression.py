@@ -4,7 +4,6 @@ from __future__ import annotations
 
 import json
 import math
-import os
 import subprocess
 import sys
 
@@ -14,7 +13,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from quorvant import py_model_perf_logistic_regression as logistic
-from support import SANITIZED, assert_no_leak, raises_exactly
+from support import SANITIZED, assert_no_leak, child_env, raises_exactly
 
 CONFUSION = ["BalancedAccuracy", "PrecisionPositive", "PrecisionNegative", "RecallPositive",
              "RecallNegative", "Accuracy", "F1Score"]
@@ -185,7 +184,7 @@ print(json.dumps({
 
 
 def run_with_eps(eps: str) -> dict:
-    env = dict(os.environ, QUORVANT_STABILITY_EPS=eps)
+    env = child_env(QUORVANT_STABILITY_EPS=eps)
     out = subprocess.run([sys.executable, "-c", SCRIPT], env=env, capture_output=True, text=True, check=True)
     return json.loads(out.stdout)
 

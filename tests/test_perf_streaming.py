@@ -6,7 +6,6 @@ from __future__ import annotations
 import inspect
 import json
 import math
-import os
 import subprocess
 import sys
 
@@ -16,7 +15,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import quorvant as q
-from support import SANITIZED, assert_no_leak, raises_exactly
+from support import SANITIZED, assert_no_leak, child_env, raises_exactly
 
 Classification = q.PyBinaryClassificationStreaming
 Linear = q.PyLinearRegressionStreaming
@@ -348,6 +347,6 @@ def test_an_invalid_epsilon_refuses_the_logistic_monitor():
               "except Exception as e:\n    print(json.dumps([type(e).__name__, str(e)]))\n"
               "q.PyLinearRegressionStreaming([1.0], [0.5]); q.PyBinaryClassificationStreaming([1], [1])\n")
     for eps, want in [("0.6", ["TypeError", CANNOT]), ("nan", ["TypeError", CANNOT]), ("0.5", "built")]:
-        env = dict(os.environ, QUORVANT_STABILITY_EPS=eps)
+        env = child_env(QUORVANT_STABILITY_EPS=eps)
         out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, check=True)
         assert json.loads(out.stdout) == want

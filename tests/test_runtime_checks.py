@@ -10,7 +10,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import quorvant as q
-from support import assert_no_leak, raises_exactly
+from support import assert_no_leak, call_quietly, raises_exactly
 
 f32 = np.float32
 
@@ -259,6 +259,7 @@ def test_no_leak(case):
     }[case]
     inner = [o for a in args if isinstance(a, (dict, list)) for o in (list(a.items()) if isinstance(a, dict) else a)]
     inner = [o for pair in inner for o in (pair if isinstance(pair, tuple) else (pair,))]
+    call_quietly(*args)  # the first call interns the names its family uses, once
     before = [sys.getrefcount(o) for o in inner]
     assert_no_leak(*args)
     assert [sys.getrefcount(o) for o in inner] == before, "references to keys or values leaked"
@@ -289,3 +290,33 @@ def test_passes_exactly_when_no_metric_crosses_its_bound(fam, t, data):
     got = failed(result)
     assert got.keys() == expected.keys()
     assert all(got[m] == expected[m] or (math.isnan(got[m]) and math.isnan(expected[m])) for m in got)
+
+
+# ---- names that hold a NUL --------------------------------------------------
+#
+# A message quoting a name keeps every character of it.
+
+NUL_NAME = "Acc\x00uracy"
+NUL_MESSAGE = 'Metrics: ["Acc\x00uracy", "x"] are not supported'
+
+
+def monitor_partial(cls, *rows):
+    return lambda: cls(*rows).drift_report_partial_metrics([NUL_NAME, "x"], 0.1)
+
+
+@pytest.mark.parametrize("call", [
+    *[lambda fam=fam: FAMILIES[fam][1](dict.fromkeys(FAMILIES[fam][2], 1.0), dict.fromkeys(FAMILIES[fam][2], 1.0),
+                                        [NUL_NAME, "x"]) for fam in FAMILIES],
+    lambda: q.py_data_bias_runtime_check({**dict.fromkeys(DB, 1.0), NUL_NAME: 1.0, "x": 2.0}, dict.fromkeys(DB, 1.0)),
+    monitor_partial(q.PyDataBiasStreaming, [0, 1, 0, 1], [1, 1, 0, 0]),
+    monitor_partial(q.PyModelBiasStreaming, [0, 1, 0, 1, 0, 1, 1, 0], [1, 0, 1, 1, 0, 0, 1, 0],
+                    [1, 1, 0, 0, 1, 0, 1, 1]),
+    monitor_partial(q.PyBinaryClassificationStreaming, [0, 1, 0, 1], [1, 1, 0, 1]),
+    monitor_partial(q.PyLinearRegressionStreaming, [1.0, 2.0], [1.5, 2.0]),
+    monitor_partial(q.PyLogisticRegressionStreaming, [1.0, 0.0], [0.7, 0.2], 0.5),
+], ids=[f"{fam}_partial" for fam in FAMILIES] + ["data_bias_unknown_keys", "data_bias_monitor", "model_bias_monitor",
+                                                   "classification_monitor", "linear_monitor", "logistic_monitor"])
+def test_a_name_holding_nul_is_quoted_whole(call):
+    with pytest.raises(ValueError) as info:
+        call()
+    assert str(info.value) == NUL_MESSAGE

@@ -1,13 +1,46 @@
 """Fast, exact monitoring of machine-learning models in production.
 
 Bias metrics before and after training, model performance metrics, data-drift
-scores, runtime checks and constant-memory streaming monitors. Everything is
-implemented in the native extension :mod:`quorvant._quorvant` and re-exported
-here.
+scores, runtime checks and constant-memory streaming monitors. The native
+extension :mod:`quorvant._quorvant` computes everything; its functions and
+classes are re-exported here unchanged.
+
+Beside them, the table-level API works on whole tables (pandas, polars,
+pyarrow, dicts of arrays): :func:`drift`, :func:`bias` with :class:`Label` and
+:class:`AtLeast`, :func:`performance`, :func:`check` and :class:`Monitor`;
+:func:`report` puts their results into one HTML page (as does
+``result.to_html()``), and ``python -m quorvant`` is the command line.
 """
 
 from quorvant import _quorvant
 from quorvant._quorvant import *  # noqa: F401,F403
 
-__all__ = [name for name in dir(_quorvant) if not name.startswith("_")]
+# The table-level layer loads on first use: importing the package (or the
+# native module through it) costs nothing beyond the extension itself, and
+# needs neither NumPy nor narwhals until a layer name is used.
+_LAYER = {
+    "Above": "quorvant._bias", "AtLeast": "quorvant._bias", "AtMost": "quorvant._bias",
+    "Below": "quorvant._bias", "Label": "quorvant._bias", "bias": "quorvant._bias",
+    "check": "quorvant._checks", "drift": "quorvant._drift", "performance": "quorvant._performance",
+    "report": "quorvant._report", "Monitor": "quorvant.monitor",
+}
+
+__all__ = [name for name in dir(_quorvant) if not name.startswith("_")] + sorted(_LAYER)
+
+
+def __getattr__(name: str):
+    module = _LAYER.get(name)
+    if module is None:
+        raise AttributeError(f"module 'quorvant' has no attribute {name!r}")
+    import importlib
+
+    value = getattr(importlib.import_module(module), name)
+    globals()[name] = value
+    return value
+
+
+def __dir__() -> list[str]:
+    return sorted(set(globals()) | set(_LAYER))
+
+
 __version__ = "0.1.0"

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "data_handler/kernel.hpp"
+#include "common/kernel.hpp"
 
 namespace quorvant::data_bias {
 

@@ -169,8 +169,8 @@ std::optional<LabelSource> label_bool(PyArrayObject* array, PyObject* value) {
     return LabelSource::owned(std::move(labels));
 }
 
-std::optional<LabelSource> label_text(PyArrayObject* array, PyObject* value) {
-    auto column = TextColumn::read(array);
+std::optional<LabelSource> label_text(PyArrayObject* array, PyObject* value, const char* arg) {
+    auto column = TextColumn::read(array, arg);
     if (!column) return std::nullopt;
     const auto label = text_value(value);
     if (!label) return std::nullopt;
@@ -179,12 +179,12 @@ std::optional<LabelSource> label_text(PyArrayObject* array, PyObject* value) {
 
 }  // namespace
 
-std::optional<LabelSource> apply_label(PyArrayObject* array, PyObject* label_or_threshold) {
+std::optional<LabelSource> apply_label(PyArrayObject* array, PyObject* label_or_threshold, const char* arg) {
     switch (determine_type(array)) {
         case ElementCategory::Float: return label_float(array, label_or_threshold);
         case ElementCategory::Integer: return label_integer(array, label_or_threshold);
         case ElementCategory::Bool: return label_bool(array, label_or_threshold);
-        case ElementCategory::Text: return label_text(array, label_or_threshold);
+        case ElementCategory::Text: return label_text(array, label_or_threshold, arg);
     }
     return std::nullopt;
 }

@@ -4,15 +4,13 @@
 // they use a count (sums of counts are taken as integers first).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <span>
 
+#include "common/column.hpp"
 #include "errors/errors.hpp"
-
-namespace quorvant::model_perf {
-struct Column;
-}
 
 namespace quorvant::data_handler {
 
@@ -32,8 +30,8 @@ struct ConfusionMatrix {
                                                                     std::int32_t label);
     // The same over columns of any numeric element type, read in place;
     // a value is positive when it narrows to exactly `label` in f32.
-    std::expected<void, errors::ModelPerformanceError> push_dataset(const model_perf::Column& y_true,
-                                                                    const model_perf::Column& y_pred, float label);
+    std::expected<void, errors::ModelPerformanceError> push_dataset(const common::Column& y_true,
+                                                                    const common::Column& y_pred, float label);
 
     // One pair, already classified.
     void push(bool truth_positive, bool prediction_positive) {
@@ -54,6 +52,19 @@ struct ConfusionMatrix {
     }
 
     std::uint64_t total() const { return true_pos + false_pos + true_neg + false_neg; }
+};
+
+// Counts of a batch as the counting loops gather them (32-bit block counts
+// added into 64-bit totals), then added to a matrix at once.
+struct ConfusionTally {
+    std::uint64_t pairs = 0, truths = 0, predictions = 0, both = 0;
+    void add(std::size_t n, std::uint32_t t, std::uint32_t p, std::uint32_t b) {
+        pairs += n;
+        truths += t;
+        predictions += p;
+        both += b;
+    }
+    void into(ConfusionMatrix& counts) const { counts.add_tallies(pairs, truths, predictions, both); }
 };
 
 }  // namespace quorvant::data_handler

@@ -7,7 +7,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "data_handler/kernel.hpp"
+#include "common/kernel.hpp"
 #include "data_handler/zeroed_buffer.hpp"
 
 namespace quorvant::data_handler {

@@ -1,88 +1,23 @@
-// Per-row values (labels, or the small integers of streaming rows) held,
-// borrowed, or produced on demand, and read a chunk at a time. Pure C++.
-//
-// Counting reads labels a chunk at a time, so an array labeled straight
-// from its buffer never needs a label vector of its own: the chunk is made
-// in a small buffer that stays in cache. Borrowed and produced sources
-// refer to memory the caller owns (an array's buffer) and must be read
-// before that memory can change; materialize() takes a copy when that
-// cannot be promised.
+// Labels read a chunk at a time (see common/chunk_source.hpp), and the
+// walk over equally long label sources that the counting loops make. Pure
+// C++.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <utility>
-#include <vector>
 
+#include "common/chunk_source.hpp"
 #include "data_handler/labels.hpp"
 
 namespace quorvant::data_handler {
 
-inline constexpr std::size_t kChunk = 4096;
-
-template <class T>
-class ChunkSource {
-public:
-    // Writes the values of rows [begin, begin + count) to `out`.
-    using Fill = std::function<void(std::size_t begin, std::size_t count, T* out)>;
-
-    static ChunkSource owned(std::vector<T> values) {
-        ChunkSource s;
-        s.size_ = values.size();
-        s.owned_ = std::move(values);
-        return s;
-    }
-    static ChunkSource borrowed(std::span<const T> values) {
-        ChunkSource s;
-        s.size_ = values.size();
-        s.borrowed_ = values;
-        s.is_borrowed_ = true;
-        return s;
-    }
-    static ChunkSource view(std::size_t size, Fill fill) {
-        ChunkSource s;
-        s.size_ = size;
-        s.fill_ = std::move(fill);
-        return s;
-    }
-
-    std::size_t size() const { return size_; }
-
-    // The values of rows [begin, begin + count), count <= kChunk: a pointer
-    // into held or borrowed values, or `buffer` filled.
-    const T* chunk(std::size_t begin, std::size_t count, T* buffer) const {
-        if (fill_) {
-            fill_(begin, count, buffer);
-            return buffer;
-        }
-        return (is_borrowed_ ? borrowed_.data() : owned_.data()) + begin;
-    }
-
-    // Copies the values now and holds them.
-    void materialize() {
-        if (!fill_ && !is_borrowed_) return;
-        std::vector<T> values(size_);
-        for (std::size_t i = 0; i < size_; i += kChunk) {
-            const std::size_t count = std::min(kChunk, size_ - i);
-            const T* c = chunk(i, count, values.data() + i);
-            if (c != values.data() + i) std::copy(c, c + count, values.data() + i);
-        }
-        *this = owned(std::move(values));
-    }
-
-private:
-    std::size_t size_ = 0;
-    std::vector<T> owned_;
-    std::span<const T> borrowed_;
-    bool is_borrowed_ = false;
-    Fill fill_;
-};
-
+using common::ChunkSource;
+using common::kChunk;
+using common::ValueSource;
 using LabelSource = ChunkSource<Label>;
-using ValueSource = ChunkSource<std::int8_t>;
 
 namespace detail {
 template <class F, std::size_t... I, class... Sources>

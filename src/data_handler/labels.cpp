@@ -1,6 +1,6 @@
 #include "data_handler/labels.hpp"
 
-#include "data_handler/kernel.hpp"
+#include "common/kernel.hpp"
 
 #include <cmath>
 #include <limits>

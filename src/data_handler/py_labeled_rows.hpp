@@ -1,7 +1,18 @@
-// The Python faces shared by the two streaming bias monitors, whose rows are
+// The Python face shared by the two streaming bias monitors, whose rows are
 // N already-labeled signed 8-bit columns (feature and ground truth, plus the
-// prediction for the model monitor). Each monitor names its columns and
-// wraps these in its own functions.
+// prediction for the model monitor). The monitors differ only by their
+// names: each gives a Names type and gets a class face (frame/pyclass.hpp):
+//
+//   struct Names {
+//       using Core = StreamingDataBias;
+//       static constexpr const char* name = "PyDataBiasStreaming";
+//       static constexpr const char* doc = "PyDataBiasStreaming(feature_data, gt_data)\n--\n\n";
+//       static constexpr Columns<2> construct_columns{name, kNewParams, kNewNames};
+//       static constexpr Columns<2> row_columns{nullptr, kRowParams, kRowNames};
+//       static constexpr auto parse = &metrics::parse_data_bias_list;
+//       static constexpr const char* row_docs[3] = {"push($self, f, g)\n--\n\n", ...};  // push, push_batch, reset_baseline
+//   };
+//   PyType_Spec registry::PyDataBiasStreaming = frame::class_spec<labeled_rows::Face<Names>>();
 #pragma once
 
 #include <array>
@@ -12,6 +23,7 @@
 #include "frame/pyclass.hpp"
 #include "frame/raise.hpp"
 #include "frame/small_ints.hpp"
+#include "reporting/py_monitor_methods.hpp"
 
 namespace quorvant::data_handler::labeled_rows {
 
@@ -85,5 +97,39 @@ PyObject* reset_baseline(Core& core, PyObject* const* args, Py_ssize_t nargs, Py
     if (!status) return frame::raise(status.error());
     return none();
 }
+
+template <class Names>
+struct Face {
+    using Core = typename Names::Core;
+    static constexpr const char* name = Names::name;
+    static constexpr const char* doc = Names::doc;
+
+    static PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+        return labeled_rows::construct<Core>(type, args, kwargs, Names::construct_columns);
+    }
+    static PyObject* push(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        return labeled_rows::push(core, args, nargs, kwnames, Names::row_columns);
+    }
+    static PyObject* push_batch(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        return labeled_rows::push_batch(core, args, nargs, kwnames, Names::row_columns);
+    }
+    static PyObject* reset_baseline(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        return labeled_rows::reset_baseline(core, args, nargs, kwnames, Names::row_columns);
+    }
+
+    static auto methods() {
+        using Methods = reporting::MonitorMethods<Core, &Core::current, Names::parse>;
+        return std::array{
+            frame::exclusive<Core, push>("push", Names::row_docs[0]),
+            frame::exclusive<Core, push_batch>("push_batch", Names::row_docs[1]),
+            Methods::flush_entry(),
+            frame::exclusive<Core, reset_baseline>("reset_baseline", Names::row_docs[2]),
+            Methods::drift_snapshot_entry(),
+            Methods::performance_snapshot_entry(),
+            Methods::drift_report_entry(),
+            Methods::drift_report_partial_metrics_entry(),
+        };
+    }
+};
 
 }  // namespace quorvant::data_handler::labeled_rows

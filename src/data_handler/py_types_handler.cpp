@@ -6,7 +6,7 @@
 
 #include "config/config.hpp"
 #include "data_handler/distinct_values.hpp"
-#include "data_handler/kernel.hpp"
+#include "common/kernel.hpp"
 #include "errors/errors.hpp"
 #include "frame/raise.hpp"
 #include "frame/refs.hpp"
@@ -30,8 +30,10 @@ std::size_t element_count(PyArrayObject* array) {
 }
 
 // The generic path: the Python iteration protocol, one conversion per item.
+// With `arg`, an element NumPy cannot make is that argument's ValueError.
 template <class T, class Convert>
-std::optional<std::vector<T>> read_generic(PyArrayObject* array, std::size_t reserve, Convert convert) {
+std::optional<std::vector<T>> read_generic(PyArrayObject* array, std::size_t reserve, Convert convert,
+                                           const char* arg = nullptr) {
     std::vector<T> out;
     out.reserve(reserve);
     Owned iter = Owned::steal(PyObject_GetIter(reinterpret_cast<PyObject*>(array)));
@@ -39,8 +41,9 @@ std::optional<std::vector<T>> read_generic(PyArrayObject* array, std::size_t res
     while (true) {
         Owned item = Owned::steal(PyIter_Next(iter.get()));
         if (!item) {
-            if (PyErr_Occurred()) return std::nullopt;
-            break;
+            if (!PyErr_Occurred()) break;
+            if (arg != nullptr) frame::name_invalid_code_point(reinterpret_cast<PyObject*>(array), arg);
+            return std::nullopt;
         }
         std::optional<T> v = convert(item.get());
         if (!v) return std::nullopt;
@@ -343,7 +346,7 @@ void label_equal_objects(const char* data, npy_intp stride, std::size_t n, std::
 
 }  // namespace
 
-std::optional<TextColumn> TextColumn::read(PyArrayObject* array) {
+std::optional<TextColumn> TextColumn::read(PyArrayObject* array, const char* arg) {
     TextColumn col;
     const int type = PyArray_DESCR(array)->type_num;
     if (PyArray_NDIM(array) == 1) {
@@ -371,7 +374,7 @@ std::optional<TextColumn> TextColumn::read(PyArrayObject* array) {
     // Arrays that cannot hold str elements fail on their first element:
     // reserve room only where strings are expected.
     const bool textual = type == NPY_UNICODE || type == NPY_OBJECT;
-    auto strings = read_generic<std::string>(array, textual ? element_count(array) : 0, str_protocol);
+    auto strings = read_generic<std::string>(array, textual ? element_count(array) : 0, str_protocol, arg);
     if (!strings) return std::nullopt;
     col.form_ = Form::Owned;
     col.size_ = strings->size();

@@ -120,8 +120,9 @@ bool is_plain_buffer(PyArrayObject* array);
 // code can run.
 class TextColumn {
 public:
-    // nullopt with the reading error set (the generic path's error).
-    static std::optional<TextColumn> read(PyArrayObject* array);
+    // nullopt with the reading error set (the generic path's error; with
+    // `arg`, an element NumPy cannot make is that argument's ValueError).
+    static std::optional<TextColumn> read(PyArrayObject* array, const char* arg = nullptr);
 
     std::size_t size() const { return size_; }
 

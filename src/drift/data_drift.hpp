@@ -318,8 +318,58 @@ struct ContinuousSnapshot {
     std::vector<double> stream_bins;
 };
 
+// What the two streaming detectors share: a baseline, the runtime stream
+// over its bins, the scores, and the replacement of the baseline.
+template <class Baseline, class Mode, DriftFamily Family>
+class StreamingDetector {
+public:
+    std::expected<double, DriftError> compute_drift(DriftType t) {
+        auto s = compute_drift_multiple_criteria(std::span<const DriftType>(&t, 1));
+        if (!s) return std::unexpected(s.error());
+        return (*s)[0];
+    }
+
+    std::expected<std::vector<double>, DriftError> compute_drift_multiple_criteria(std::span<const DriftType> types) {
+        if (auto r = stream_.prepare_drift(); !r) return std::unexpected(r.error());
+        const DriftInputs in{baseline_.baseline_hist(), stream_.rt_bins(), stream_.total_samples(), Family};
+        std::vector<double> out;
+        out.reserve(types.size());
+        for (DriftType t : types) out.push_back(global_compute_drift(in, t));
+        return out;
+    }
+
+    void flush()
+        requires std::is_same_v<Mode, FlushModeMark>
+    {
+        stream_.flush();
+    }
+
+    const Baseline& baseline() const noexcept { return baseline_; }
+    const RuntimeStream<Mode>& stream() const noexcept { return stream_; }
+
+protected:
+    StreamingDetector(Baseline b, ModeState<Mode> mode)
+        : baseline_(std::move(b)), stream_(baseline_.baseline_hist().size(), mode) {}
+
+    // A new baseline, committed with an empty stream of its bins only when
+    // it was built; on error nothing changes.
+    std::expected<void, DriftError> replace_baseline(std::expected<Baseline, DriftError> next) {
+        if (!next) return std::unexpected(next.error());
+        std::vector<double> bins(next->baseline_hist().size(), 0.0);
+        baseline_ = std::move(*next);
+        stream_.restart(std::move(bins));
+        return {};
+    }
+
+    Baseline baseline_;
+    RuntimeStream<Mode> stream_;
+};
+
 template <class Mode>
-class StreamingContinuousDataDrift {
+class StreamingContinuousDataDrift
+    : public StreamingDetector<BaselineContinuousBins, Mode, DriftFamily::Continuous> {
+    using Base = StreamingDetector<BaselineContinuousBins, Mode, DriftFamily::Continuous>;
+
 public:
     static std::expected<StreamingContinuousDataDrift, DriftError> new_decay(std::span<const double> values,
                                                                             std::optional<QuantileType> q,
@@ -338,81 +388,49 @@ public:
         return build(values, q, flush_mode(rate, cadence));
     }
 
-    void update_stream(double x) { stream_.add_one(baseline_.bin_of(x)); }
+    void update_stream(double x) { this->stream_.add_one(this->baseline_.bin_of(x)); }
 
     std::expected<void, DriftError> update_stream_batch(std::span<const double> values) {
         if (values.empty()) return std::unexpected(DriftError::EmptyRuntimeData);
-        stream_.add_batch(values.size(), [&](std::size_t begin, std::size_t end, std::span<std::uint64_t> counts) {
-            baseline_.count(values.subspan(begin, end - begin), counts);
+        this->stream_.add_batch(values.size(), [&](std::size_t begin, std::size_t end, std::span<std::uint64_t> counts) {
+            this->baseline_.count(values.subspan(begin, end - begin), counts);
         });
         return {};
     }
 
-    std::expected<double, DriftError> compute_drift(DriftType t) {
-        auto s = compute_drift_multiple_criteria(std::span<const DriftType>(&t, 1));
-        if (!s) return std::unexpected(s.error());
-        return (*s)[0];
-    }
-
-    std::expected<std::vector<double>, DriftError> compute_drift_multiple_criteria(std::span<const DriftType> types) {
-        if (auto r = stream_.prepare_drift(); !r) return std::unexpected(r.error());
-        const DriftInputs in{baseline_.baseline_hist(), stream_.rt_bins(), stream_.total_samples(),
-                             DriftFamily::Continuous};
-        std::vector<double> out;
-        out.reserve(types.size());
-        for (DriftType t : types) out.push_back(global_compute_drift(in, t));
-        return out;
-    }
-
+    // A new baseline with the kept rule.
     std::expected<void, DriftError> reset_baseline(std::span<const double> values) {
-        // A new baseline with the kept rule, committed only when complete.
-        auto next = BaselineContinuousBins::create(values, baseline_.quantile_type());
-        if (!next) return std::unexpected(next.error());
-        std::vector<double> bins(next->num_bins(), 0.0);
-        baseline_ = std::move(*next);
-        stream_.restart(std::move(bins));
-        return {};
+        return this->replace_baseline(BaselineContinuousBins::create(values, this->baseline_.quantile_type()));
     }
 
     std::expected<ContinuousSnapshot, DriftError> export_snapshot() const {
-        const double total = stream_.total_samples();
+        const double total = this->stream_.total_samples();
         if (total == 0.0) return std::unexpected(DriftError::EmptyRuntimeData);
         ContinuousSnapshot s;
-        s.bin_edges.assign(baseline_.bin_edges().begin(), baseline_.bin_edges().end());
-        s.baseline_bins.assign(baseline_.baseline_hist().begin(), baseline_.baseline_hist().end());
-        s.stream_bins.reserve(stream_.rt_bins().size());
-        for (double w : stream_.rt_bins()) s.stream_bins.push_back(w / total);
+        s.bin_edges.assign(this->baseline_.bin_edges().begin(), this->baseline_.bin_edges().end());
+        s.baseline_bins.assign(this->baseline_.baseline_hist().begin(), this->baseline_.baseline_hist().end());
+        s.stream_bins.reserve(this->stream_.rt_bins().size());
+        for (double w : this->stream_.rt_bins()) s.stream_bins.push_back(w / total);
         return s;
     }
 
-    void flush()
-        requires std::is_same_v<Mode, FlushModeMark>
-    {
-        stream_.flush();
-    }
-
-    const BaselineContinuousBins& baseline() const noexcept { return baseline_; }
-    const RuntimeStream<Mode>& stream() const noexcept { return stream_; }
-
 private:
-    StreamingContinuousDataDrift(BaselineContinuousBins b, RuntimeStream<Mode> s)
-        : baseline_(std::move(b)), stream_(std::move(s)) {}
+    StreamingContinuousDataDrift(BaselineContinuousBins b, ModeState<Mode> mode) : Base(std::move(b), mode) {}
 
     static std::expected<StreamingContinuousDataDrift, DriftError> build(std::span<const double> values,
                                                                         std::optional<QuantileType> q,
                                                                         ModeState<Mode> mode) {
         auto b = BaselineContinuousBins::create(values, resolve(q));
         if (!b) return std::unexpected(b.error());
-        RuntimeStream<Mode> s(b->num_bins(), mode);
-        return StreamingContinuousDataDrift(std::move(*b), std::move(s));
+        return StreamingContinuousDataDrift(std::move(*b), mode);
     }
-
-    BaselineContinuousBins baseline_;
-    RuntimeStream<Mode> stream_;
 };
 
 template <class Mode>
-class StreamingCategoricalDataDrift {
+class StreamingCategoricalDataDrift
+    : public StreamingDetector<BaselineCategoricalBins, Mode, DriftFamily::Categorical> {
+    using Base = StreamingDetector<BaselineCategoricalBins, Mode, DriftFamily::Categorical>;
+
 public:
     template <class Labels>
     static std::expected<StreamingCategoricalDataDrift, DriftError> new_decay(const Labels& labels,
@@ -431,69 +449,34 @@ public:
         return build(labels, flush_mode(rate, cadence));
     }
 
-    void update_stream(std::string_view label) { stream_.add_one(baseline_.index_of(label)); }
+    void update_stream(std::string_view label) { this->stream_.add_one(this->baseline_.index_of(label)); }
 
     template <class Labels>
     std::expected<void, DriftError> update_stream_batch(const Labels& labels) {
         if (labels.size() == 0) return std::unexpected(DriftError::EmptyRuntimeData);
-        stream_.add_batch(labels.size(), [&](std::size_t begin, std::size_t end, std::span<std::uint64_t> counts) {
-            baseline_.count(labels, begin, end, counts);
+        this->stream_.add_batch(labels.size(), [&](std::size_t begin, std::size_t end, std::span<std::uint64_t> counts) {
+            this->baseline_.count(labels, begin, end, counts);
         });
         return {};
     }
 
-    std::expected<double, DriftError> compute_drift(DriftType t) {
-        auto s = compute_drift_multiple_criteria(std::span<const DriftType>(&t, 1));
-        if (!s) return std::unexpected(s.error());
-        return (*s)[0];
-    }
-
-    std::expected<std::vector<double>, DriftError> compute_drift_multiple_criteria(std::span<const DriftType> types) {
-        if (auto r = stream_.prepare_drift(); !r) return std::unexpected(r.error());
-        const DriftInputs in{baseline_.baseline_hist(), stream_.rt_bins(), stream_.total_samples(),
-                             DriftFamily::Categorical};
-        std::vector<double> out;
-        out.reserve(types.size());
-        for (DriftType t : types) out.push_back(global_compute_drift(in, t));
-        return out;
-    }
-
     template <class Labels>
     std::expected<void, DriftError> reset_baseline(const Labels& labels) {
-        auto b = BaselineCategoricalBins::create(labels);
-        if (!b) return std::unexpected(b.error());
-        std::vector<double> bins(b->baseline_hist().size(), 0.0);
-        baseline_ = std::move(*b);
-        stream_.restart(std::move(bins));
-        return {};
-    }
-
-    void flush()
-        requires std::is_same_v<Mode, FlushModeMark>
-    {
-        stream_.flush();
+        return this->replace_baseline(BaselineCategoricalBins::create(labels));
     }
 
     // The current weight of each baseline label (its index's bin).
-    double weight_of(std::size_t label_index) const noexcept { return stream_.rt_bins()[label_index]; }
-
-    const BaselineCategoricalBins& baseline() const noexcept { return baseline_; }
-    const RuntimeStream<Mode>& stream() const noexcept { return stream_; }
+    double weight_of(std::size_t label_index) const noexcept { return this->stream_.rt_bins()[label_index]; }
 
 private:
-    StreamingCategoricalDataDrift(BaselineCategoricalBins b, RuntimeStream<Mode> s)
-        : baseline_(std::move(b)), stream_(std::move(s)) {}
+    StreamingCategoricalDataDrift(BaselineCategoricalBins b, ModeState<Mode> mode) : Base(std::move(b), mode) {}
 
     template <class Labels>
     static std::expected<StreamingCategoricalDataDrift, DriftError> build(const Labels& labels, ModeState<Mode> mode) {
         auto b = BaselineCategoricalBins::create(labels);
         if (!b) return std::unexpected(b.error());
-        RuntimeStream<Mode> s(b->baseline_hist().size(), mode);
-        return StreamingCategoricalDataDrift(std::move(*b), std::move(s));
+        return StreamingCategoricalDataDrift(std::move(*b), mode);
     }
-
-    BaselineCategoricalBins baseline_;
-    RuntimeStream<Mode> stream_;
 };
 
 }  // namespace quorvant::drift

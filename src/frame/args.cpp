@@ -1,6 +1,8 @@
 #include "frame/args.hpp"
 
-#include <string>
+#include <string_view>
+
+#include "frame/refs.hpp"
 
 namespace quorvant::frame {
 
@@ -25,8 +27,12 @@ bool too_many(const char* function, std::span<const Param> params, Py_ssize_t gi
 }
 
 // Index of the parameter that `key` names, or -1. Interned pointers match
-// first; otherwise the text is compared.
+// first (keywords written in source code are interned); otherwise the text
+// is compared.
 Py_ssize_t find_param(std::span<const Param> params, PyObject* key) {
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        if (key == interned(params[i].name, params[i].interned)) return static_cast<Py_ssize_t>(i);
+    }
     if (!PyUnicode_Check(key)) return -1;
     Py_ssize_t size = 0;
     const char* text = PyUnicode_AsUTF8AndSize(key, &size);
@@ -64,9 +70,9 @@ bool place_keyword(const char* function, std::span<const Param> params, PyObject
 bool check_missing(const char* function, std::span<const Param> params, std::span<PyObject*> out) {
     for (std::size_t i = 0; i < params.size(); ++i) {
         if (out[i] == nullptr && !params[i].optional) {
-            // (%.*s is not available to PyErr_Format before 3.12)
-            const std::string name(params[i].name);
-            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zd)", function, name.c_str(),
+            Owned name = Owned::steal(interned_or_new(params[i].name, params[i].interned));
+            if (!name) return false;
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%U' (pos %zd)", function, name.get(),
                          static_cast<Py_ssize_t>(i + 1));
             return false;
         }

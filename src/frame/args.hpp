@@ -14,6 +14,7 @@
 #include <span>
 #include <string_view>
 
+#include "frame/interned.hpp"
 #include "frame/python.hpp"
 
 namespace quorvant::frame {
@@ -21,6 +22,9 @@ namespace quorvant::frame {
 struct Param {
     std::string_view name;
     bool optional = false;  // has a default; omitted leaves the slot null
+    // The name as an interned str, made on the first call with keywords
+    // (the tables are constants otherwise).
+    mutable InternedSlot interned{};
 };
 
 template <std::size_t N>

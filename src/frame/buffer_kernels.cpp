@@ -1,25 +1,13 @@
 #include "frame/buffer_kernels.hpp"
 
-#include <cstring>
 #include <type_traits>
 #include <utility>
 
+#include "common/column.hpp"
+
 namespace quorvant::frame {
 
-namespace {
-
-template <class T>
-inline T load(const char* p) {
-    if constexpr (std::is_same_v<T, bool>) {
-        return *reinterpret_cast<const unsigned char*>(p) != 0;  // any non-zero byte is true
-    } else {
-        T v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-}
-
-}  // namespace
+using common::load;
 
 template <class T>
 void narrow_to_f32(const char* data, std::ptrdiff_t stride, std::size_t n, float* out) {

@@ -58,14 +58,4 @@ std::optional<std::string_view> ascii_text(PyObject* str) {
                             static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
 }
 
-PyObject* intern(std::string_view name) {
-    PyObject* s = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
-    if (s == nullptr) {
-        PyErr_Clear();
-        return nullptr;
-    }
-    PyUnicode_InternInPlace(&s);
-    return s;  // kept for the life of the process, like the names themselves
-}
-
 }  // namespace quorvant::frame::detail

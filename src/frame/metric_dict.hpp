@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "frame/convert.hpp"
+#include "frame/interned.hpp"
 #include "frame/python.hpp"
 #include "metrics/metrics.hpp"
 
@@ -27,6 +28,17 @@ struct MetricDict {
     metrics::MetricMap<M> values;      // the metrics found
     std::vector<std::string> unknown;  // other keys, in dict order (Collect only)
 };
+
+// The display names of M as interned str objects of this interpreter (see
+// frame/interned.hpp), all made on the first use of any. A null entry (no
+// memory to make it) is covered by comparing text, and made on a later use.
+template <class M>
+std::array<PyObject*, metrics::metric_count<M>> interned_metric_names() {
+    static std::array<InternedSlot, metrics::metric_count<M>> slots;
+    std::array<PyObject*, metrics::metric_count<M>> out{};
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = interned(metrics::MetricTraits<M>::names[i], slots[i]);
+    return out;
+}
 
 namespace detail {
 
@@ -58,25 +70,10 @@ std::optional<std::string> key_text(PyObject* key);
 // The characters of an ASCII str; nullopt for any other (no metric name
 // holds a non-ASCII character).
 std::optional<std::string_view> ascii_text(PyObject* str);
-// An interned str, or null (no exception set) when it cannot be made.
-PyObject* intern(std::string_view name);
-
-// Interned display names of M, kept for the life of the process. A null
-// entry is covered by the text comparison.
-template <class M>
-const std::array<PyObject*, metrics::metric_count<M>>& interned_names() {
-    static const auto names = [] {
-        std::array<PyObject*, metrics::metric_count<M>> out{};
-        for (std::size_t i = 0; i < out.size(); ++i) out[i] = intern(metrics::MetricTraits<M>::names[i]);
-        return out;
-    }();
-    return names;
-}
-
 template <class M>
 class MetricDictReader {
 public:
-    explicit MetricDictReader(UnknownKeys unknown) : names_(interned_names<M>()), unknown_(unknown) {}
+    explicit MetricDictReader(UnknownKeys unknown) : names_(interned_metric_names<M>()), unknown_(unknown) {}
 
     // One entry whose key is known to be a str.
     bool take(PyObject* key, float value) {
@@ -110,7 +107,7 @@ private:
         return metrics::parse<M>(*text);
     }
 
-    const std::array<PyObject*, metrics::metric_count<M>>& names_;
+    const std::array<PyObject*, metrics::metric_count<M>> names_;
     UnknownKeys unknown_;
     std::size_t hint_ = 0;
     MetricDict<M> out_;

@@ -12,35 +12,37 @@
 #include <numpy/arrayscalars.h>
 
 #include <cstdint>
-#include <cstring>
 #include <optional>
+
+#include "common/column.hpp"
 
 namespace quorvant::frame {
 
-// Imports NumPy's C API once. False with ImportError set when NumPy is
-// missing.
+// Imports NumPy's C API once per interpreter. False with ImportError set
+// when NumPy is missing (or refuses to load again in this process).
 bool numpy_ready();
+
+// Forgets the API table when the interpreter finalises (its objects are
+// gone), so the next interpreter imports NumPy again. No Python API is
+// called.
+void forget_numpy() noexcept;
 
 // The argument as an ndarray (borrowed), or nullopt with the argument's
 // TypeError set ("argument 'x': must be numpy.ndarray, not list").
 std::optional<PyArrayObject*> as_array(PyObject* obj, const char* arg);
 
+// After reading the items of `obj` failed: NumPy cannot make the str of a
+// str-array element holding a code point past U+10FFFF and says so with a
+// SystemError. When `obj` is a 1-D str array holding such an element, the
+// error becomes the argument's ValueError ("argument 'x': item i holds code
+// point 0x110000, not in range(0x110000)"); any other error is left as it
+// is.
+void name_invalid_code_point(PyObject* obj, const char* arg);
+
 // True when `obj` is an ndarray; NumPy must be ready.
 inline bool is_array(PyObject* obj) { return PyArray_Check(obj); }
 
-// Reads one element at `p` without alignment assumptions.
-template <class T>
-inline T load(const char* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// bool elements are bytes; any non-zero byte reads as true, as NumPy does.
-template <>
-inline bool load<bool>(const char* p) {
-    return *reinterpret_cast<const unsigned char*>(p) != 0;
-}
+using common::load;
 
 // A one-dimensional, native-order numeric buffer, any stride.
 template <class T>

@@ -1,5 +1,7 @@
 #include "frame/raise.hpp"
 
+#include "frame/refs.hpp"
+
 namespace quorvant::frame {
 
 PyObject* exception_object(errors::ExceptionType t) {
@@ -12,10 +14,14 @@ PyObject* exception_object(errors::ExceptionType t) {
     return PyExc_SystemError;
 }
 
-PyObject* raise(const errors::Error& e) {
-    const std::string text = errors::message(e);
-    PyErr_SetString(exception_object(errors::exception_type(e)), text.c_str());
+PyObject* raise_text(PyObject* type, std::string_view text) {
+    Owned message = Owned::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    if (message) PyErr_SetObject(type, message.get());
     return nullptr;
+}
+
+PyObject* raise(const errors::Error& e) {
+    return raise_text(exception_object(errors::exception_type(e)), errors::message(e));
 }
 
 }  // namespace quorvant::frame

@@ -6,6 +6,7 @@
 
 #include "frame/buffer_kernels.hpp"
 #include "frame/convert.hpp"
+#include "frame/ints.hpp"
 #include "frame/numpy.hpp"
 #include "frame/refs.hpp"
 
@@ -16,24 +17,6 @@ namespace {
 constexpr const char* kReals = "a sequence of real numbers";
 constexpr const char* kInts = "a sequence of int";
 
-// An exact int small enough to read without the protocol.
-inline bool small_int(PyObject* item, long long& v) {
-    if (!PyLong_CheckExact(item)) return false;
-#if PY_VERSION_HEX >= 0x030C0000
-    if (!PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(item))) return false;
-    v = static_cast<long long>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(item)));
-    return true;
-#else
-    int overflow = 0;
-    v = PyLong_AsLongLongAndOverflow(item, &overflow);
-    if (overflow != 0 || (v == -1 && PyErr_Occurred())) {
-        PyErr_Clear();
-        return false;
-    }
-    return true;
-#endif
-}
-
 // Items that run no Python code when read: exact floats and small exact
 // ints. False (no exception) for anything else.
 inline bool direct_f32(PyObject* item, float& out) {
@@ -42,7 +25,7 @@ inline bool direct_f32(PyObject* item, float& out) {
         return true;
     }
     long long v;
-    if (!small_int(item, v)) return false;
+    if (!exact_int_value(item, v)) return false;
     out = static_cast<float>(static_cast<double>(v));  // int.__float__, then narrowed
     return true;
 }
@@ -53,7 +36,7 @@ inline bool fits_i32(long long v) {
 
 inline bool direct_i32(PyObject* item, std::int32_t& out) {
     long long v;
-    if (!small_int(item, v) || !fits_i32(v)) return false;
+    if (!exact_int_value(item, v) || !fits_i32(v)) return false;
     out = static_cast<std::int32_t>(v);
     return true;
 }
@@ -149,7 +132,6 @@ std::optional<std::vector<T>> read_sequence(PyObject* obj, const char* arg, cons
 
     std::vector<T> out;
     Py_ssize_t start = 0;
-    Owned items;  // the private copy, once protocol code may run
     if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
         // Direct items run no code, so the caller's list cannot change
         // while they are read in place.
@@ -158,20 +140,11 @@ std::optional<std::vector<T>> read_sequence(PyObject* obj, const char* arg, cons
         out.resize(static_cast<std::size_t>(n));
         while (start < n && direct(in_place[start], out[static_cast<std::size_t>(start)])) ++start;
         if (start == n) return out;
-        items = Owned::steal(PySequence_Tuple(obj));
-        if (!items) return std::nullopt;
-    } else {
-        items = Owned::steal(PySequence_Tuple(obj));
-        if (!items) {
-            if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-                PyErr_Clear();
-                argument_type_error(arg, expected, obj);
-            }
-            return std::nullopt;
-        }
-        out.resize(static_cast<std::size_t>(PyTuple_GET_SIZE(items.get())));
     }
-    // The copy holds the items alive whatever their conversion does.
+    // The rest from a copy, which holds the items alive whatever their
+    // conversion does.
+    const Owned items = item_tuple(obj, arg, expected);
+    if (!items) return std::nullopt;
     const Py_ssize_t n = PyTuple_GET_SIZE(items.get());
     out.resize(static_cast<std::size_t>(n));
     for (Py_ssize_t i = start; i < n; ++i) {

@@ -1,12 +1,12 @@
 #include "frame/small_ints.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <type_traits>
 
-#include "data_handler/kernel.hpp"
+#include "common/kernel.hpp"
 #include "frame/convert.hpp"
+#include "frame/ints.hpp"
 #include "frame/numpy.hpp"
 #include "frame/refs.hpp"
 
@@ -21,25 +21,10 @@ void range_error(const char* arg) {
 
 bool in_range(long long v) { return v >= -128 && v <= 127; }
 
-// An exact int small enough to be stored in one digit: its value without a
-// call. False for every other object.
-bool compact_value(PyObject* item, long long& v) {
-#if PY_VERSION_HEX >= 0x030C0000
-    if (PyLong_CheckExact(item) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(item))) {
-        v = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(item));
-        return true;
-    }
-#else
-    (void)item;
-    (void)v;
-#endif
-    return false;
-}
-
 // One item by the integer protocol; false with the argument's error set.
 bool item_to_i8(PyObject* item, const char* arg, const char* expected, std::int8_t& out) {
     long long v = 0;
-    if (!compact_value(item, v)) {
+    if (!exact_int_value(item, v)) {
         if (!PyLong_Check(item) && !PyIndex_Check(item)) {
             PyErr_Format(PyExc_TypeError, "argument '%s': %s, not %s", arg, expected,
                          item == Py_None ? "None" : Py_TYPE(item)->tp_name);
@@ -63,78 +48,60 @@ bool item_to_i8(PyObject* item, const char* arg, const char* expected, std::int8
 
 constexpr const char* kItemExpected = "items must be int";
 
-std::size_t convert_cached(PyObject* const* items, std::size_t n, std::uintptr_t base, unsigned shift,
-                           std::int8_t* out);
-
-// The interpreter keeps the ints -5..256 as one static array of objects,
-// so an item pointing into that array carries its value in its address.
-// The layout is checked on each use, not assumed; where it does not hold,
-// items are read one by one.
-class CachedInts {
-public:
-    static constexpr long kFirst = -5;
-    static constexpr long kLast = 127;  // the largest value a signed byte holds
-
-    // The table, when the interpreter's layout allows it.
-    static CachedInts probe() {
-        CachedInts t;
-        Owned first = Owned::steal(PyLong_FromLong(kFirst));
-        Owned second = Owned::steal(PyLong_FromLong(kFirst + 1));
-        if (!first || !second) {
-            PyErr_Clear();
-            return t;
-        }
-        const auto base = reinterpret_cast<std::uintptr_t>(first.get());
-        const std::uintptr_t stride = reinterpret_cast<std::uintptr_t>(second.get()) - base;
-        // Objects packed back to back: no other object can lie in between.
-        if (stride != sizeof(PyLongObject) || (stride & (stride - 1)) != 0) return t;
-        for (long v = kFirst; v <= kLast; ++v) {
-            Owned o = Owned::steal(PyLong_FromLong(v));
-            if (!o || !PyLong_CheckExact(o.get()) ||
-                reinterpret_cast<std::uintptr_t>(o.get()) != base + static_cast<std::uintptr_t>(v - kFirst) * stride) {
-                PyErr_Clear();
-                return t;
-            }
-        }
-        t.base_ = base;
-        t.shift_ = static_cast<unsigned>(std::countr_zero(stride));
-        t.valid_ = true;
-        return t;
-    }
-
-    // Converts items from the start while whole blocks lie in the table;
-    // returns how many were converted.
-    std::size_t convert(PyObject* const* items, std::size_t n, std::int8_t* out) const {
-        if (!valid_) return 0;
-        return convert_cached(items, n, base_, shift_, out);
-    }
-
-private:
-    std::uintptr_t base_ = 0;
-    unsigned shift_ = 0;
-    bool valid_ = false;
-};
-
-QUORVANT_KERNEL std::size_t convert_cached(PyObject* const* items, std::size_t n, std::uintptr_t base, unsigned shift,
-                                           std::int8_t* out) {
-    constexpr std::size_t kBlock = 64;
-    const std::uintptr_t span = static_cast<std::uintptr_t>(CachedInts::kLast - CachedInts::kFirst + 1) << shift;
-    const std::uintptr_t mask = (std::uintptr_t{1} << shift) - 1;
-    std::size_t i = 0;
-    for (; i + kBlock <= n; i += kBlock) {
-        std::uintptr_t outside = 0;
-        for (std::size_t j = 0; j < kBlock; ++j) {
-            const std::uintptr_t d = reinterpret_cast<std::uintptr_t>(items[i + j]) - base;
-            outside |= d >= span || (d & mask) != 0 ? ~std::uintptr_t{0} : 0;
-            out[i + j] = static_cast<std::int8_t>(static_cast<long>(d >> shift) + CachedInts::kFirst);
-        }
-        if (outside != 0) break;
-    }
-    return i;
+// One item read as an exact int of a machine word into int8; false for any
+// other item. `outside` notes a value out of -128..127 (stored truncated).
+[[gnu::always_inline]] inline bool exact_i8(PyObject* item, std::int8_t& out, std::uint32_t& outside) {
+    long long v = 0;
+    if (!exact_int_value(item, v)) return false;
+    outside |= static_cast<std::uint32_t>(!in_range(v));
+    out = static_cast<std::int8_t>(v);
+    return true;
 }
 
-// Only long sequences repay checking the table.
-CachedInts cached_ints(Py_ssize_t n) { return n >= 512 ? CachedInts::probe() : CachedInts(); }
+// Items [0, n) read by exact_i8 for as long as they are exact ints: returns
+// how many were read, and whether all of those lie in -128..127.
+//
+// Labeled rows repeat a few values, so the int objects already read in this
+// call are remembered by identity (an int never changes its value, and the
+// list holds every item alive; no Python code runs meanwhile): a repeated
+// object costs one comparison. When a stretch of items shows the values do
+// not repeat, the rest is read directly.
+std::size_t read_exact_i8(PyObject* const* items, std::size_t n, std::int8_t* out, bool& all_in_range) {
+    constexpr std::size_t kSlots = 256;
+    constexpr std::size_t kStretch = 1024;
+    PyObject* seen[kSlots] = {};
+    std::int8_t value[kSlots];
+    std::uint32_t outside = 0;
+    std::size_t i = 0;
+    while (i < n) {
+        const std::size_t end = std::min(n, i + kStretch);
+        std::size_t misses = 0;
+        for (; i < end; ++i) {
+            PyObject* item = items[i];
+            const std::size_t slot = (reinterpret_cast<std::uintptr_t>(item) >> 5) % kSlots;
+            if (seen[slot] == item) [[likely]] {
+                out[i] = value[slot];
+                continue;
+            }
+            ++misses;
+            std::uint32_t bad = 0;
+            if (!exact_i8(item, out[i], bad)) {
+                all_in_range = outside == 0;
+                return i;
+            }
+            outside |= bad;
+            if (bad == 0) {
+                seen[slot] = item;
+                value[slot] = out[i];
+            }
+        }
+        if (misses > kStretch / 8) break;
+    }
+    for (; i < n && exact_i8(items[i], out[i], outside); ++i) {
+    }
+    all_in_range = outside == 0;
+    return i;
+}
 
 // Items [from, n) of a tuple, one by one.
 bool convert_items(PyObject* tuple, Py_ssize_t from, const char* arg, std::vector<std::int8_t>& out) {
@@ -245,28 +212,28 @@ bool range_checked(const RangeCheck& check, const char* arg) {
     return !check.outside;
 }
 
-std::optional<data_handler::ValueSource> i8_buffer(PyObject* obj, RangeCheck* deferred) {
+std::optional<common::ValueSource> i8_buffer(PyObject* obj, RangeCheck* deferred) {
     if (PyList_Check(obj) || PyTuple_Check(obj)) return std::nullopt;  // no NumPy import for these
     if (!numpy_ready()) {
         PyErr_Clear();
         return std::nullopt;
     }
     if (!PyArray_CheckExact(obj)) return std::nullopt;
-    std::optional<data_handler::ValueSource> out;
+    std::optional<common::ValueSource> out;
     visit_numeric(reinterpret_cast<PyArrayObject*>(obj), [&]<class T>(Strided<T> s) {
         if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
             const T* p = reinterpret_cast<const T*>(s.data);
             if (!s.contiguous() || reinterpret_cast<std::uintptr_t>(p) % alignof(T) != 0) return;
             const auto n = static_cast<std::size_t>(s.size);
             if constexpr (std::is_same_v<T, std::int8_t>) {
-                out = data_handler::ValueSource::borrowed({p, n});
+                out = common::ValueSource::borrowed({p, n});
             } else if constexpr (std::is_same_v<T, std::uint8_t>) {
-                if (all_below_128(p, n)) out = data_handler::ValueSource::borrowed({reinterpret_cast<const std::int8_t*>(p), n});
+                if (all_below_128(p, n)) out = common::ValueSource::borrowed({reinterpret_cast<const std::int8_t*>(p), n});
             } else {
                 // Narrowed a chunk at a time while counting; the range is
                 // checked whole first, or noted while reading.
                 if (deferred == nullptr && !in_i8_range(p, n)) return;
-                out = data_handler::ValueSource::view(
+                out = common::ValueSource::view(
                     n, [p, deferred](std::size_t begin, std::size_t count, std::int8_t* values) {
                         if (!narrow_to_i8(p + begin, count, values) && deferred != nullptr) deferred->outside = true;
                     });
@@ -279,7 +246,7 @@ std::optional<data_handler::ValueSource> i8_buffer(PyObject* obj, RangeCheck* de
 std::optional<std::int8_t> to_i8(PyObject* obj, const char* arg) {
     std::int8_t v = 0;
     long long compact = 0;
-    if (compact_value(obj, compact)) {
+    if (exact_int_value(obj, compact)) {
         if (!in_range(compact)) {
             range_error(arg);
             return std::nullopt;
@@ -303,51 +270,26 @@ std::optional<std::vector<std::int8_t>> to_i8_sequence(PyObject* obj, const char
         if (auto array = from_integer_array(obj, arg)) return std::move(*array);
     }
 
-    Owned tuple;
     Py_ssize_t done = 0;
     std::vector<std::int8_t> out;
     if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
-        // Small ints in place: no Python code runs, so the items stay put.
+        // Exact ints in place: no Python code runs, so the items stay put.
         const Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
-        PyObject* const* items = PySequence_Fast_ITEMS(obj);
         out.resize(static_cast<std::size_t>(n));
-        const CachedInts cached = cached_ints(n);
         bool range_ok = true;
-        bool compact = true;
-        while (done < n && compact) {
-            done += static_cast<Py_ssize_t>(cached.convert(items + done, static_cast<std::size_t>(n - done),
-                                                           out.data() + done));
-            // A block the table does not cover: item by item, by value.
-            const Py_ssize_t end = std::min(n, done + 64);
-            for (; done < end; ++done) {
-                long long v;
-                if (!compact_value(items[done], v)) {
-                    compact = false;
-                    break;
-                }
-                range_ok &= in_range(v);
-                out[static_cast<std::size_t>(done)] = static_cast<std::int8_t>(v);
-            }
-        }
+        done = static_cast<Py_ssize_t>(
+            read_exact_i8(PySequence_Fast_ITEMS(obj), static_cast<std::size_t>(n), out.data(), range_ok));
         if (!range_ok) {
             range_error(arg);
             return std::nullopt;
         }
         if (done == n) return out;
-        // The rest one by one, from a private copy: converting an item may
-        // run code that changes the caller's list.
-        tuple = Owned::steal(PySequence_Tuple(obj));
-    } else {
-        tuple = Owned::steal(PySequence_Tuple(obj));
-        if (tuple) out.resize(static_cast<std::size_t>(PyTuple_GET_SIZE(tuple.get())));
     }
-    if (!tuple) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-            PyErr_Clear();
-            argument_type_error(arg, "a sequence of int", obj);
-        }
-        return std::nullopt;
-    }
+    // The rest one by one, from a private copy: converting an item may run
+    // code that changes the caller's sequence.
+    const Owned tuple = item_tuple(obj, arg, "a sequence of int");
+    if (!tuple) return std::nullopt;
+    out.resize(static_cast<std::size_t>(PyTuple_GET_SIZE(tuple.get())));
     if (!convert_items(tuple.get(), done, arg, out)) return std::nullopt;
     return out;
 }

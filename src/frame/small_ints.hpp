@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "data_handler/label_source.hpp"
+#include "common/chunk_source.hpp"
 #include "frame/python.hpp"
 
 namespace quorvant::frame {
@@ -36,7 +36,7 @@ struct RangeCheck {
 // With `deferred`, a wider buffer's range is not checked up front but
 // noted in *deferred as the view is read (one pass over the buffer instead
 // of two): read it whole, then ask range_checked before using the values.
-std::optional<data_handler::ValueSource> i8_buffer(PyObject* obj, RangeCheck* deferred = nullptr);
+std::optional<common::ValueSource> i8_buffer(PyObject* obj, RangeCheck* deferred = nullptr);
 
 // False with the argument's OverflowError set when the check saw an
 // element out of range (the error converting the items would raise).
@@ -46,9 +46,9 @@ bool range_checked(const RangeCheck& check, const char* arg);
 // (nothing can then change them before they are read); else nullopt.
 // With `deferred`, wider buffers note their ranges there as they are read.
 template <std::size_t N>
-std::optional<std::array<data_handler::ValueSource, N>> i8_buffers(const std::array<PyObject*, N>& objs,
+std::optional<std::array<common::ValueSource, N>> i8_buffers(const std::array<PyObject*, N>& objs,
                                                                     std::array<RangeCheck, N>* deferred = nullptr) {
-    std::array<data_handler::ValueSource, N> out;
+    std::array<common::ValueSource, N> out;
     for (std::size_t i = 0; i < N; ++i) {
         auto buffer = i8_buffer(objs[i], deferred != nullptr ? &(*deferred)[i] : nullptr);
         if (!buffer) return std::nullopt;
@@ -70,14 +70,14 @@ bool ranges_checked(const std::array<RangeCheck, N>& checks, const char* const (
 // one is a buffer, else each converted by to_i8_sequence. nullopt with the
 // first argument's error set.
 template <std::size_t N>
-std::optional<std::array<data_handler::ValueSource, N>> to_i8_sources(const std::array<PyObject*, N>& objs,
+std::optional<std::array<common::ValueSource, N>> to_i8_sources(const std::array<PyObject*, N>& objs,
                                                                        const char* const (&names)[N]) {
     if (auto buffers = i8_buffers(objs)) return buffers;
-    std::array<data_handler::ValueSource, N> out;
+    std::array<common::ValueSource, N> out;
     for (std::size_t i = 0; i < N; ++i) {
         auto values = to_i8_sequence(objs[i], names[i]);
         if (!values) return std::nullopt;
-        out[i] = data_handler::ValueSource::owned(std::move(*values));
+        out[i] = common::ValueSource::owned(std::move(*values));
     }
     return out;
 }

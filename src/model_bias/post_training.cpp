@@ -1,6 +1,6 @@
 #include "model_bias/post_training.hpp"
 
-#include "data_handler/kernel.hpp"
+#include "common/kernel.hpp"
 #include "model_bias/statistics.hpp"
 
 namespace quorvant::model_bias {

@@ -1,6 +1,7 @@
-// The hot loops of the classification and logistic-regression metrics:
-// one pass over two columns, read in place, counting into exact integers
-// and summing log-loss terms in f64 in index order.
+// The hot loop of the logistic-regression metrics: one pass over two
+// columns, read in place, counting into exact integers and summing
+// log-loss terms in f64 in index order. (The classification counts are
+// ConfusionMatrix::push_dataset's.)
 #pragma once
 
 #include <cstdint>
@@ -11,12 +12,6 @@
 #include "model_perf/log_loss.hpp"
 
 namespace quorvant::model_perf {
-
-// Adds the pairs of two columns of equal size to `counts`; a value is
-// positive when it narrows to exactly `label` in f32.
-void count_label(const Column& y_true, const Column& y_pred, float label, data_handler::ConfusionMatrix& counts);
-void count_label(std::span<const std::int32_t> y_true, std::span<const std::int32_t> y_pred, std::int32_t label,
-                 data_handler::ConfusionMatrix& counts);
 
 // How a truth value is classified: by the decision threshold (the batch
 // function) or as positive only when it is exactly 1.0 (the monitor).

@@ -3,8 +3,8 @@
 // entries (one signature and docstring for all of them).
 //
 //   using Methods = reporting::MonitorMethods<Core, &Core::current, &metrics::parse_data_bias_list>;
-//   PyMethodDef methods[] = {
-//       {"push", frame::exclusive<Core, push>(), frame::kFastCall, "push($self, x)\n--\n\n"},
+//   std::array{
+//       frame::exclusive<Core, push>("push", "push($self, x)\n--\n\n"),
 //       Methods::flush_entry(),
 //       Methods::drift_snapshot_entry(),
 //       ...
@@ -79,23 +79,21 @@ struct MonitorMethods {
     }
 
     static PyMethodDef flush_entry() {
-        return {"flush", frame::exclusive<Core, flush>(), frame::kFastCall, "flush($self)\n--\n\n"};
+        return frame::exclusive<Core, flush>("flush", "flush($self)\n--\n\n");
     }
     static PyMethodDef drift_snapshot_entry() {
-        return {"drift_snapshot", frame::shared<Core, drift_snapshot>(), frame::kFastCall,
-                "drift_snapshot($self)\n--\n\n"};
+        return frame::shared<Core, drift_snapshot>("drift_snapshot", "drift_snapshot($self)\n--\n\n");
     }
     static PyMethodDef performance_snapshot_entry() {
-        return {"performance_snapshot", frame::shared<Core, performance_snapshot>(), frame::kFastCall,
-                "performance_snapshot($self)\n--\n\n"};
+        return frame::shared<Core, performance_snapshot>("performance_snapshot",
+                                                         "performance_snapshot($self)\n--\n\n");
     }
     static PyMethodDef drift_report_entry() {
-        return {"drift_report", frame::shared<Core, drift_report>(), frame::kFastCall,
-                "drift_report($self, drift_threshold)\n--\n\n"};
+        return frame::shared<Core, drift_report>("drift_report", "drift_report($self, drift_threshold)\n--\n\n");
     }
     static PyMethodDef drift_report_partial_metrics_entry() {
-        return {"drift_report_partial_metrics", frame::shared<Core, drift_report_partial_metrics>(), frame::kFastCall,
-                "drift_report_partial_metrics($self, metrics, drift_threshold)\n--\n\n"};
+        return frame::shared<Core, drift_report_partial_metrics>(
+            "drift_report_partial_metrics", "drift_report_partial_metrics($self, metrics, drift_threshold)\n--\n\n");
     }
 
 private:

@@ -2,8 +2,11 @@
 // metric-map dictionary (metric display name -> float).
 #pragma once
 
-#include <array>
+#include <optional>
+#include <string_view>
 
+#include "frame/interned.hpp"
+#include "frame/metric_dict.hpp"
 #include "frame/python.hpp"
 #include "frame/refs.hpp"
 #include "metrics/metrics.hpp"
@@ -11,46 +14,31 @@
 
 namespace quorvant::reporting {
 
-// Interned display names, made once per enumeration and kept for the life
-// of the process (constants, like the names themselves).
+// A metric's display name as a str (a new reference): the interned name
+// the metric dictionaries are read with, or a fresh str if it cannot be
+// made; nullptr with the error set only when no str can be made.
 template <class M>
 PyObject* py_name(M m) {
-    static const std::array<PyObject*, metrics::metric_count<M>> names = [] {
-        std::array<PyObject*, metrics::metric_count<M>> out{};
-        for (std::size_t i = 0; i < out.size(); ++i) {
-            const std::string_view n = metrics::MetricTraits<M>::names[i];
-            out[i] = PyUnicode_InternFromString(std::string(n).c_str());
-        }
-        return out;
-    }();
-    PyObject* s = names[metrics::index(m)];
-    if (s == nullptr) {
-        const std::string_view n = metrics::name(m);
-        return PyUnicode_FromStringAndSize(n.data(), static_cast<Py_ssize_t>(n.size()));
-    }
-    return Py_NewRef(s);
+    if (PyObject* s = frame::interned_metric_names<M>()[metrics::index(m)]) return Py_NewRef(s);
+    const std::string_view n = metrics::name(m);
+    return PyUnicode_FromStringAndSize(n.data(), static_cast<Py_ssize_t>(n.size()));
 }
 
 namespace detail {
-// The report's four keys, interned once (constants, like the names).
+// The report's four keys (new references, interned like the names).
 struct ReportKeys {
-    PyObject* passed;
-    PyObject* failed_report;
-    PyObject* metric;
-    PyObject* drift;
+    frame::Owned passed, failed_report, metric, drift;
 };
-inline const ReportKeys* report_keys() {
-    static const ReportKeys keys = {
-        PyUnicode_InternFromString("passed"),
-        PyUnicode_InternFromString("failed_report"),
-        PyUnicode_InternFromString("metric"),
-        PyUnicode_InternFromString("drift"),
+inline std::optional<ReportKeys> report_keys() {
+    static frame::InternedSlot slots[4];
+    ReportKeys keys{
+        frame::Owned::steal(frame::interned_or_new("passed", slots[0])),
+        frame::Owned::steal(frame::interned_or_new("failed_report", slots[1])),
+        frame::Owned::steal(frame::interned_or_new("metric", slots[2])),
+        frame::Owned::steal(frame::interned_or_new("drift", slots[3])),
     };
-    if (!keys.passed || !keys.failed_report || !keys.metric || !keys.drift) {
-        if (!PyErr_Occurred()) PyErr_NoMemory();
-        return nullptr;
-    }
-    return &keys;
+    if (!keys.passed || !keys.failed_report || !keys.metric || !keys.drift) return std::nullopt;
+    return keys;
 }
 
 inline bool set_item(PyObject* dict, PyObject* key, PyObject* value) {
@@ -65,11 +53,11 @@ inline bool set_item(PyObject* dict, PyObject* key, PyObject* value) {
 // "drift": float}, ...]}.
 template <class M>
 PyObject* into_py_dict(const DriftReport<M>& report) {
-    const detail::ReportKeys* keys = detail::report_keys();
-    if (keys == nullptr) return nullptr;
+    const std::optional<detail::ReportKeys> keys = detail::report_keys();
+    if (!keys) return nullptr;
     frame::Owned dict = frame::Owned::steal(PyDict_New());
     if (!dict) return nullptr;
-    if (PyDict_SetItem(dict.get(), keys->passed, report.passed ? Py_True : Py_False) != 0) return nullptr;
+    if (PyDict_SetItem(dict.get(), keys->passed.get(), report.passed ? Py_True : Py_False) != 0) return nullptr;
     if (report.passed || !report.failed_report) return dict.release();
     frame::Owned list = frame::Owned::steal(PyList_New(0));
     if (!list) return nullptr;
@@ -79,11 +67,11 @@ PyObject* into_py_dict(const DriftReport<M>& report) {
         frame::Owned name = frame::Owned::steal(py_name(entry.metric));
         frame::Owned drift = frame::Owned::steal(PyFloat_FromDouble(static_cast<double>(entry.drift)));
         if (!name || !drift) return nullptr;
-        if (PyDict_SetItem(item.get(), keys->metric, name.get()) != 0) return nullptr;
-        if (PyDict_SetItem(item.get(), keys->drift, drift.get()) != 0) return nullptr;
+        if (PyDict_SetItem(item.get(), keys->metric.get(), name.get()) != 0) return nullptr;
+        if (PyDict_SetItem(item.get(), keys->drift.get(), drift.get()) != 0) return nullptr;
         if (PyList_Append(list.get(), item.get()) != 0) return nullptr;
     }
-    if (PyDict_SetItem(dict.get(), keys->failed_report, list.get()) != 0) return nullptr;
+    if (PyDict_SetItem(dict.get(), keys->failed_report.get(), list.get()) != 0) return nullptr;
     return dict.release();
 }
 

@@ -6,6 +6,7 @@
 #include "frame/args.hpp"
 #include "frame/barrier.hpp"
 #include "frame/numpy.hpp"
+#include "frame/pyclass.hpp"
 #include "frame/raise.hpp"
 #include "registry.hpp"
 #include "reporting/py_report_utils.hpp"
@@ -26,10 +27,10 @@ PyObject* analyzer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 
     // Ground truth first, then the feature. Labels that view a buffer are
     // taken now when labeling the feature might run Python code.
-    auto truth_labels = data_handler::apply_label(*truth, a[3]);
+    auto truth_labels = data_handler::apply_label(*truth, a[3], "ground_truth_array");
     if (!truth_labels) return nullptr;
     if (!data_handler::is_plain_buffer(*feature)) truth_labels->materialize();
-    const auto facet_labels = data_handler::apply_label(*feature, a[2]);
+    const auto facet_labels = data_handler::apply_label(*feature, a[2], "feature_array");
     if (!facet_labels) return nullptr;
 
     const auto result = data_bias_analysis_core(*facet_labels, *truth_labels);
@@ -70,21 +71,15 @@ PyObject* analyzer_explicit_seg(PyObject*, PyObject* const* args, Py_ssize_t nar
 
 namespace quorvant::registry {
 
-const PyMethodDef py_data_bias_analyzer = {
+const PyMethodDef py_data_bias_analyzer = frame::function<data_bias::python_impl::analyzer>(
     "py_data_bias_analyzer",
-    QUORVANT_FASTCALL(data_bias::python_impl::analyzer),
-    METH_FASTCALL | METH_KEYWORDS,
     "py_data_bias_analyzer(feature_array, ground_truth_array, feature_label_or_threshold, "
-    "ground_truth_label_or_threshold)\n--\n\nMethod to perform data bias analysis",
-};
+    "ground_truth_label_or_threshold)\n--\n\nMethod to perform data bias analysis");
 
-const PyMethodDef py_data_bias_analyzer_explicit_seg = {
+const PyMethodDef py_data_bias_analyzer_explicit_seg = frame::function<data_bias::python_impl::analyzer_explicit_seg>(
     "py_data_bias_analyzer_explicit_seg",
-    QUORVANT_FASTCALL(data_bias::python_impl::analyzer_explicit_seg),
-    METH_FASTCALL | METH_KEYWORDS,
     "py_data_bias_analyzer_explicit_seg(feature_array, feat_segmentation_threshold, feat_segmentation_label, "
     "feat_threshold_type, ground_truth_array, gt_segmentation_threshold, gt_segmentation_label, "
-    "gt_threshold_type)\n--\n\n",
-};
+    "gt_threshold_type)\n--\n\n");
 
 }  // namespace quorvant::registry

@@ -15,6 +15,12 @@ namespace {
 using Continuous = ContinuousDataDrift;
 using Categorical = CategoricalDataDrift;
 
+// The docstrings both detectors share.
+constexpr const char kComputeDriftDoc[] =
+    "compute_drift($self, runtime_data, drift_type)\n--\n\nCompute a single drift metric against `runtime_data`.\n\n"
+    QUORVANT_DRIFT_TYPE_SENTENCE;
+constexpr const char kMultipleDoc[] = "compute_drift_mutliple_criteria($self, runtime_data, drift_types)\n--\n\n";
+
 // ------------------------------------------------------------ continuous --
 
 PyObject* continuous_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -91,40 +97,29 @@ PyObject* continuous_num_bins(const Continuous& core) {
     return PyLong_FromUnsignedLongLong(core.baseline().num_bins());
 }
 
-PyMethodDef continuous_methods[] = {
-    {"compute_drift", QUORVANT_METHOD_CAST(frame::exclusive_method<Continuous, continuous_compute_drift>),
-     METH_FASTCALL | METH_KEYWORDS,
-     "compute_drift($self, runtime_data, drift_type)\n--\n\nCompute a single drift metric against `runtime_data`.\n\n"
-     QUORVANT_DRIFT_TYPE_SENTENCE},
-    {"compute_drift_mutliple_criteria",
-     QUORVANT_METHOD_CAST(frame::exclusive_method<Continuous, continuous_compute_multiple>),
-     METH_FASTCALL | METH_KEYWORDS, "compute_drift_mutliple_criteria($self, runtime_data, drift_types)\n--\n\n"},
-    {"reset_baseline", QUORVANT_METHOD_CAST(frame::exclusive_method<Continuous, continuous_reset>),
-     METH_FASTCALL | METH_KEYWORDS,
-     "reset_baseline($self, baseline_data)\n--\n\nReplace the baseline with a new data slice, recomputing the "
-     "histogram."},
-    {"export_baseline", QUORVANT_METHOD_CAST(frame::shared_method<Continuous, continuous_export>),
-     METH_FASTCALL | METH_KEYWORDS,
-     "export_baseline($self)\n--\n\nReturn the baseline as a normalized probability distribution (sums to 1.0)."},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyGetSetDef continuous_getset[] = {
-    {"num_bins", frame::shared_getter<Continuous, continuous_num_bins>, nullptr,
-     "Number of histogram bins used for this baseline.", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-PyType_Slot continuous_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(frame::guarded_new<continuous_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(frame::dealloc<Continuous>)},
-    {Py_tp_methods, continuous_methods},
-    {Py_tp_getset, continuous_getset},
-    {Py_tp_doc, const_cast<char*>(
-                    "PyContinuousDataDrift(baseline_data, quantile_type_str)\n--\n\n"
-                    "Batch continuous data drift detector. Computes drift metrics between a fixed\n"
-                    "baseline histogram and a runtime data slice on each call.")},
-    {0, nullptr},
+struct ContinuousFace {
+    using Core = Continuous;
+    static constexpr const char* name = "PyContinuousDataDrift";
+    static constexpr const char* doc =
+        "PyContinuousDataDrift(baseline_data, quantile_type_str)\n--\n\n"
+        "Batch continuous data drift detector. Computes drift metrics between a fixed\n"
+        "baseline histogram and a runtime data slice on each call.";
+    static constexpr auto construct = continuous_new;
+    static auto methods() {
+        return std::array{
+            frame::exclusive<Core, continuous_compute_drift>("compute_drift", kComputeDriftDoc),
+            frame::exclusive<Core, continuous_compute_multiple>("compute_drift_mutliple_criteria", kMultipleDoc),
+            frame::exclusive<Core, continuous_reset>(
+                "reset_baseline",
+                "reset_baseline($self, baseline_data)\n--\n\nReplace the baseline with a new data slice, recomputing "
+                "the histogram."),
+            frame::shared<Core, continuous_export>("export_baseline", kContinuousExportDoc),
+        };
+    }
+    static auto getset() {
+        return std::array{
+            frame::getter<Core, continuous_num_bins>("num_bins", "Number of histogram bins used for this baseline.")};
+    }
 };
 
 // ----------------------------------------------------------- categorical --
@@ -189,39 +184,26 @@ PyObject* categorical_export(const Categorical& core, PyObject* const*, Py_ssize
 
 PyObject* categorical_num_bins(const Categorical& core) { return PyLong_FromSize_t(core.num_bins()); }
 
-PyMethodDef categorical_methods[] = {
-    {"compute_drift", QUORVANT_METHOD_CAST(frame::exclusive_method<Categorical, categorical_compute_drift>),
-     METH_FASTCALL | METH_KEYWORDS,
-     "compute_drift($self, runtime_data, drift_type)\n--\n\nCompute a single drift metric against `runtime_data`.\n\n"
-     QUORVANT_DRIFT_TYPE_SENTENCE},
-    {"compute_drift_mutliple_criteria",
-     QUORVANT_METHOD_CAST(frame::exclusive_method<Categorical, categorical_compute_multiple>),
-     METH_FASTCALL | METH_KEYWORDS, "compute_drift_mutliple_criteria($self, runtime_data, drift_types)\n--\n\n"},
-    {"reset_baseline", QUORVANT_METHOD_CAST(frame::exclusive_method<Categorical, categorical_reset>),
-     METH_FASTCALL | METH_KEYWORDS,
-     "reset_baseline($self, new_baseline)\n--\n\nReplace the baseline with a new set of labels, recomputing the "
-     "distribution."},
-    {"export_baseline", QUORVANT_METHOD_CAST(frame::shared_method<Categorical, categorical_export>),
-     METH_FASTCALL | METH_KEYWORDS,
-     "export_baseline($self)\n--\n\nReturn the baseline label frequencies as a normalized distribution."},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyGetSetDef categorical_getset[] = {
-    {"num_bins", frame::shared_getter<Categorical, categorical_num_bins>, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-PyType_Slot categorical_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(frame::guarded_new<categorical_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(frame::dealloc<Categorical>)},
-    {Py_tp_methods, categorical_methods},
-    {Py_tp_getset, categorical_getset},
-    {Py_tp_doc, const_cast<char*>(
-                    "PyCategoricalDataDrift(baseline_data)\n--\n\n"
-                    "Batch categorical data drift detector. Computes drift metrics between a fixed\n"
-                    "baseline label distribution and a runtime label slice on each call.")},
-    {0, nullptr},
+struct CategoricalFace {
+    using Core = Categorical;
+    static constexpr const char* name = "PyCategoricalDataDrift";
+    static constexpr const char* doc =
+        "PyCategoricalDataDrift(baseline_data)\n--\n\n"
+        "Batch categorical data drift detector. Computes drift metrics between a fixed\n"
+        "baseline label distribution and a runtime label slice on each call.";
+    static constexpr auto construct = categorical_new;
+    static auto methods() {
+        return std::array{
+            frame::exclusive<Core, categorical_compute_drift>("compute_drift", kComputeDriftDoc),
+            frame::exclusive<Core, categorical_compute_multiple>("compute_drift_mutliple_criteria", kMultipleDoc),
+            frame::exclusive<Core, categorical_reset>(
+                "reset_baseline",
+                "reset_baseline($self, new_baseline)\n--\n\nReplace the baseline with a new set of labels, "
+                "recomputing the distribution."),
+            frame::shared<Core, categorical_export>("export_baseline", kCategoricalExportDoc),
+        };
+    }
+    static auto getset() { return std::array{frame::getter<Core, categorical_num_bins>("num_bins", nullptr)}; }
 };
 
 }  // namespace
@@ -230,20 +212,7 @@ PyType_Slot categorical_slots[] = {
 
 namespace quorvant::registry {
 
-PyType_Spec PyCategoricalDataDrift = {
-    "quorvant._quorvant.PyCategoricalDataDrift",
-    static_cast<int>(sizeof(frame::Instance<drift::CategoricalDataDrift>)),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    drift::python_impl::categorical_slots,
-};
-
-PyType_Spec PyContinuousDataDrift = {
-    "quorvant._quorvant.PyContinuousDataDrift",
-    static_cast<int>(sizeof(frame::Instance<drift::ContinuousDataDrift>)),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    drift::python_impl::continuous_slots,
-};
+PyType_Spec PyCategoricalDataDrift = frame::class_spec<drift::python_impl::CategoricalFace>();
+PyType_Spec PyContinuousDataDrift = frame::class_spec<drift::python_impl::ContinuousFace>();
 
 }  // namespace quorvant::registry

@@ -4,6 +4,7 @@
 #include "frame/args.hpp"
 #include "frame/barrier.hpp"
 #include "frame/convert.hpp"
+#include "frame/pyclass.hpp"
 #include "frame/raise.hpp"
 #include "registry.hpp"
 
@@ -64,18 +65,12 @@ PyObject* categorical_distribution(PyObject*, PyObject* const* args, Py_ssize_t 
 
 namespace quorvant::registry {
 
-const PyMethodDef py_compute_drift_categorical_distribtuion = {
+const PyMethodDef py_compute_drift_categorical_distribtuion = frame::function<drift::python_impl::categorical_distribution>(
     "py_compute_drift_categorical_distribtuion",
-    QUORVANT_FASTCALL(drift::python_impl::categorical_distribution),
-    METH_FASTCALL | METH_KEYWORDS,
-    "py_compute_drift_categorical_distribtuion(baseline, candidate, drift_metrics)\n--\n\n",
-};
+    "py_compute_drift_categorical_distribtuion(baseline, candidate, drift_metrics)\n--\n\n");
 
-const PyMethodDef py_compute_drift_continuous_distribtuion = {
+const PyMethodDef py_compute_drift_continuous_distribtuion = frame::function<drift::python_impl::continuous_distribution>(
     "py_compute_drift_continuous_distribtuion",
-    QUORVANT_FASTCALL(drift::python_impl::continuous_distribution),
-    METH_FASTCALL | METH_KEYWORDS,
-    "py_compute_drift_continuous_distribtuion(baseline, candidate, drift_metrics, quantile_type)\n--\n\n",
-};
+    "py_compute_drift_continuous_distribtuion(baseline, candidate, drift_metrics, quantile_type)\n--\n\n");
 
 }  // namespace quorvant::registry

@@ -46,15 +46,10 @@ std::optional<LabelSeq> LabelSeq::of(PyObject* obj, const char* arg) {
     LabelSeq s;
     s.arg_ = arg;
     // An exact list or tuple is read in place; anything else becomes a
-    // private list.
-    s.seq_ = frame::Owned::steal(PySequence_Fast(obj, ""));
-    if (!s.seq_) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-            PyErr_Clear();
-            frame::argument_type_error(arg, "a sequence of str", obj);
-        }
-        return std::nullopt;
-    }
+    // private tuple.
+    s.seq_ = PyList_CheckExact(obj) || PyTuple_CheckExact(obj) ? frame::Owned::new_ref(obj)
+                                                                : frame::item_tuple(obj, arg, "a sequence of str");
+    if (!s.seq_) return std::nullopt;
     if (!s.refresh()) return std::nullopt;
     return s;
 }

@@ -10,13 +10,16 @@
 
 namespace quorvant::drift::python_impl {
 
-// A method entry point as PyMethodDef's function type.
-#define QUORVANT_METHOD_CAST(...) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(__VA_ARGS__))
-
 // Ends the docstring of every compute_drift method.
 #define QUORVANT_DRIFT_TYPE_SENTENCE                                                 \
     "`drift_type` must be one of: `\"JensenShannon\"`, `\"PopulationStabilityIndex\"`,\n" \
     "`\"WassersteinDistance\"`, `\"KullbackLeibler\"`."
+
+// export_baseline of the batch and the streaming detectors, per feature kind.
+inline constexpr const char kContinuousExportDoc[] =
+    "export_baseline($self)\n--\n\nReturn the baseline as a normalized probability distribution (sums to 1.0).";
+inline constexpr const char kCategoricalExportDoc[] =
+    "export_baseline($self)\n--\n\nReturn the baseline label frequencies as a normalized distribution.";
 
 // {label: values[index of label]} over the baseline labels (the unseen-label
 // bin has no entry).

@@ -5,6 +5,7 @@
 #include "frame/args.hpp"
 #include "frame/barrier.hpp"
 #include "frame/numpy.hpp"
+#include "frame/pyclass.hpp"
 #include "frame/raise.hpp"
 #include "model_bias/core.hpp"
 #include "registry.hpp"
@@ -44,13 +45,13 @@ PyObject* analyzer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     // Prediction, then ground truth, then the feature. Labels that view a
     // buffer are taken now when a later labeling might run Python code.
     using data_handler::is_plain_buffer;
-    auto prediction_labels = data_handler::apply_label(*prediction, a[5]);
+    auto prediction_labels = data_handler::apply_label(*prediction, a[5], "prediction_array");
     if (!prediction_labels) return nullptr;
     if (!is_plain_buffer(*truth) || !is_plain_buffer(*feature)) prediction_labels->materialize();
-    auto truth_labels = data_handler::apply_label(*truth, a[4]);
+    auto truth_labels = data_handler::apply_label(*truth, a[4], "ground_truth_array");
     if (!truth_labels) return nullptr;
     if (!is_plain_buffer(*feature)) truth_labels->materialize();
-    const auto facet_labels = data_handler::apply_label(*feature, a[3]);
+    const auto facet_labels = data_handler::apply_label(*feature, a[3], "feature_array");
     if (!facet_labels) return nullptr;
     return analyze(*facet_labels, *prediction_labels, *truth_labels);
 }
@@ -95,22 +96,16 @@ PyObject* analyzer_explicit_seg(PyObject*, PyObject* const* args, Py_ssize_t nar
 
 namespace quorvant::registry {
 
-const PyMethodDef py_model_bias_analyzer = {
+const PyMethodDef py_model_bias_analyzer = frame::function<model_bias::python_impl::analyzer>(
     "py_model_bias_analyzer",
-    QUORVANT_FASTCALL(model_bias::python_impl::analyzer),
-    METH_FASTCALL | METH_KEYWORDS,
     "py_model_bias_analyzer(feature_array, ground_truth_array, prediction_array, feature_label_or_threshold, "
-    "ground_truth_label_or_threshold, prediction_label_or_threshold)\n--\n\n",
-};
+    "ground_truth_label_or_threshold, prediction_label_or_threshold)\n--\n\n");
 
-const PyMethodDef py_model_bias_analyzer_explicit_seg = {
+const PyMethodDef py_model_bias_analyzer_explicit_seg = frame::function<model_bias::python_impl::analyzer_explicit_seg>(
     "py_model_bias_analyzer_explicit_seg",
-    QUORVANT_FASTCALL(model_bias::python_impl::analyzer_explicit_seg),
-    METH_FASTCALL | METH_KEYWORDS,
     "py_model_bias_analyzer_explicit_seg(feature_array, feat_segmentation_threshold, feat_segmentation_label, "
     "feat_threshold_type, ground_truth_array, gt_segmentation_threshold, gt_segmentation_label, "
     "gt_threshold_type, prediction_array, pred_segmentation_threshold, pred_segmentation_label, "
-    "pred_threshold_type)\n--\n\n",
-};
+    "pred_threshold_type)\n--\n\n");
 
 }  // namespace quorvant::registry

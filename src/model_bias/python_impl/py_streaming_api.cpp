@@ -1,20 +1,12 @@
 // Python face of the streaming post-training bias monitor.
 #include "data_handler/py_labeled_rows.hpp"
-#include "frame/args.hpp"
-#include "frame/convert.hpp"
 #include "frame/pyclass.hpp"
-#include "frame/raise.hpp"
-#include "frame/small_ints.hpp"
 #include "model_bias/streaming/streaming_model_bias.hpp"
 #include "registry.hpp"
-#include "reporting/py_monitor_methods.hpp"
 
 namespace quorvant::model_bias::python_impl::py_streaming_api {
 
 namespace {
-
-using Core = streaming::StreamingModelBias;
-using Methods = reporting::MonitorMethods<Core, &Core::current, &metrics::parse_model_bias_list>;
 
 namespace rows = data_handler::labeled_rows;
 
@@ -22,41 +14,17 @@ constexpr frame::Param kNewParams[] = {{"features"}, {"predictions"}, {"ground_t
 constexpr const char* kNewNames[3] = {"features", "predictions", "ground_truth"};
 constexpr frame::Param kRowParams[] = {{"feature"}, {"pred"}, {"gt"}};
 constexpr const char* kRowNames[3] = {"feature", "pred", "gt"};
-constexpr rows::Columns<3> kNew{"PyModelBiasStreaming", kNewParams, kNewNames};
-constexpr rows::Columns<3> kRow{nullptr, kRowParams, kRowNames};
 
-PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return rows::construct<Core>(type, args, kwargs, kNew);
-}
-PyObject* push(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return rows::push(core, args, nargs, kwnames, kRow);
-}
-PyObject* push_batch(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return rows::push_batch(core, args, nargs, kwnames, kRow);
-}
-PyObject* reset_baseline(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return rows::reset_baseline(core, args, nargs, kwnames, kRow);
-}
-
-PyMethodDef methods[] = {
-    {"push", frame::exclusive<Core, push>(), frame::kFastCall, "push($self, feature, pred, gt)\n--\n\n"},
-    {"push_batch", frame::exclusive<Core, push_batch>(), frame::kFastCall, "push_batch($self, feature, pred, gt)\n--\n\n"},
-    Methods::flush_entry(),
-    {"reset_baseline", frame::exclusive<Core, reset_baseline>(), frame::kFastCall,
-     "reset_baseline($self, feature, pred, gt)\n--\n\n"},
-    Methods::drift_snapshot_entry(),
-    Methods::performance_snapshot_entry(),
-    Methods::drift_report_entry(),
-    Methods::drift_report_partial_metrics_entry(),
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(frame::guarded_new<construct>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(frame::dealloc<Core>)},
-    {Py_tp_methods, methods},
-    {Py_tp_doc, const_cast<char*>("PyModelBiasStreaming(features, predictions, ground_truth)\n--\n\n")},
-    {0, nullptr},
+struct Names {
+    using Core = streaming::StreamingModelBias;
+    static constexpr const char* name = "PyModelBiasStreaming";
+    static constexpr const char* doc = "PyModelBiasStreaming(features, predictions, ground_truth)\n--\n\n";
+    static constexpr rows::Columns<3> construct_columns{name, kNewParams, kNewNames};
+    static constexpr rows::Columns<3> row_columns{nullptr, kRowParams, kRowNames};
+    static constexpr auto parse = &metrics::parse_model_bias_list;
+    static constexpr const char* row_docs[3] = {"push($self, feature, pred, gt)\n--\n\n",
+                                                "push_batch($self, feature, pred, gt)\n--\n\n",
+                                                "reset_baseline($self, feature, pred, gt)\n--\n\n"};
 };
 
 }  // namespace
@@ -65,12 +33,7 @@ PyType_Slot slots[] = {
 
 namespace quorvant::registry {
 
-PyType_Spec PyModelBiasStreaming = {
-    "quorvant._quorvant.PyModelBiasStreaming",
-    sizeof(frame::Instance<model_bias::streaming::StreamingModelBias>),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    model_bias::python_impl::py_streaming_api::slots,
-};
+PyType_Spec PyModelBiasStreaming =
+    frame::class_spec<data_handler::labeled_rows::Face<model_bias::python_impl::py_streaming_api::Names>>();
 
 }  // namespace quorvant::registry

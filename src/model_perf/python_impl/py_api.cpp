@@ -3,6 +3,7 @@
 #include "frame/barrier.hpp"
 #include "frame/convert.hpp"
 #include "frame/numpy.hpp"
+#include "frame/pyclass.hpp"
 #include "frame/raise.hpp"
 #include "model_perf/classification.hpp"
 #include "model_perf/linear_regression.hpp"
@@ -73,25 +74,16 @@ PyObject* logistic_regression(PyObject*, PyObject* const* args, Py_ssize_t nargs
 
 namespace quorvant::registry {
 
-const PyMethodDef py_model_perf_linear_regression = {
+const PyMethodDef py_model_perf_linear_regression = frame::function<model_perf::python_impl::linear_regression>(
     "py_model_perf_linear_regression",
-    QUORVANT_FASTCALL(model_perf::python_impl::linear_regression),
-    METH_FASTCALL | METH_KEYWORDS,
-    "py_model_perf_linear_regression(y_true_src, y_pred_src)\n--\n\n",
-};
+    "py_model_perf_linear_regression(y_true_src, y_pred_src)\n--\n\n");
 
-const PyMethodDef py_model_perf_classification = {
+const PyMethodDef py_model_perf_classification = frame::function<model_perf::python_impl::classification>(
     "py_model_perf_classification",
-    QUORVANT_FASTCALL(model_perf::python_impl::classification),
-    METH_FASTCALL | METH_KEYWORDS,
-    "py_model_perf_classification(y_true_src, y_pred_src)\n--\n\n",
-};
+    "py_model_perf_classification(y_true_src, y_pred_src)\n--\n\n");
 
-const PyMethodDef py_model_perf_logistic_regression = {
+const PyMethodDef py_model_perf_logistic_regression = frame::function<model_perf::python_impl::logistic_regression>(
     "py_model_perf_logistic_regression",
-    QUORVANT_FASTCALL(model_perf::python_impl::logistic_regression),
-    METH_FASTCALL | METH_KEYWORDS,
-    "py_model_perf_logistic_regression(y_true_src, y_pred_src, threshold)\n--\n\n",
-};
+    "py_model_perf_logistic_regression(y_true_src, y_pred_src, threshold)\n--\n\n");
 
 }  // namespace quorvant::registry

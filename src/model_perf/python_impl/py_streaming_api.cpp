@@ -1,4 +1,5 @@
 // Python faces of the streaming performance monitors.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -237,84 +238,67 @@ PyObject* logistic_reset_baseline_and_decision_threshold(LogisticCore& core, PyO
         core.reset_baseline_and_decision_threshold(pair->y_true.column(), pair->y_pred.column(), *threshold));
 }
 
-// Method tables.
+// Classes.
 
 // push_batch and reset_baseline of a monitor whose pair is read by Reader.
 template <class Core, class Reader>
 PyMethodDef push_batch_entry() {
-    return {"push_batch", frame::exclusive<Core, pair_method<Core, Reader, kPushBatch, &Core::push_batch>>(),
-            frame::kFastCall, "push_batch($self, y_true, y_pred)\n--\n\n"};
+    return frame::exclusive<Core, pair_method<Core, Reader, kPushBatch, &Core::push_batch>>(
+        "push_batch", "push_batch($self, y_true, y_pred)\n--\n\n");
 }
 
 template <class Core, class Reader>
 PyMethodDef reset_baseline_entry() {
-    return {"reset_baseline",
-            frame::exclusive<Core, pair_method<Core, Reader, kResetBaseline, &Core::reset_baseline>>(),
-            frame::kFastCall, "reset_baseline($self, y_true, y_pred)\n--\n\n"};
+    return frame::exclusive<Core, pair_method<Core, Reader, kResetBaseline, &Core::reset_baseline>>(
+        "reset_baseline", "reset_baseline($self, y_true, y_pred)\n--\n\n");
 }
 
 // The entries after push and the reset methods, in the same order for all three.
-#define QUORVANT_READING_METHODS(Methods)                                                              \
-    Methods::performance_snapshot_entry(), Methods::drift_snapshot_entry(), Methods::drift_report_entry(), \
-        Methods::drift_report_partial_metrics_entry(), Methods::flush_entry()
+template <class Methods>
+std::array<PyMethodDef, 5> reading_methods() {
+    return {Methods::performance_snapshot_entry(), Methods::drift_snapshot_entry(), Methods::drift_report_entry(),
+            Methods::drift_report_partial_metrics_entry(), Methods::flush_entry()};
+}
 
-PyMethodDef classification_methods[] = {
-    {"push", frame::exclusive<ClassificationCore, classification_push>(), frame::kFastCall,
-     "push($self, y_true, y_pred)\n--\n\n"},
-    push_batch_entry<ClassificationCore, IntColumn>(),
-    reset_baseline_entry<ClassificationCore, IntColumn>(),
-    QUORVANT_READING_METHODS(ClassificationMethods),
-    {nullptr, nullptr, 0, nullptr},
+struct ClassificationFace {
+    using Core = ClassificationCore;
+    static constexpr const char* name = kClassificationType;
+    static constexpr const char* doc = "PyBinaryClassificationStreaming(y_true, y_pred)\n--\n\n";
+    static constexpr auto construct = pair_new<Core, IntColumn, kClassificationType>;
+    static auto methods() {
+        return frame::join(std::array{frame::exclusive<Core, classification_push>("push", "push($self, y_true, y_pred)\n--\n\n"),
+                                      push_batch_entry<Core, IntColumn>(), reset_baseline_entry<Core, IntColumn>()},
+                           reading_methods<ClassificationMethods>());
+    }
 };
 
-PyMethodDef linear_methods[] = {
-    {"push", frame::exclusive<LinearCore, linear_push>(), frame::kFastCall, "push($self, t, p)\n--\n\n"},
-    push_batch_entry<LinearCore, FloatValues>(),
-    reset_baseline_entry<LinearCore, FloatValues>(),
-    QUORVANT_READING_METHODS(LinearMethods),
-    {nullptr, nullptr, 0, nullptr},
+struct LinearFace {
+    using Core = LinearCore;
+    static constexpr const char* name = kLinearType;
+    static constexpr const char* doc = "PyLinearRegressionStreaming(y_true, y_pred)\n--\n\n";
+    static constexpr auto construct = pair_new<Core, FloatValues, kLinearType>;
+    static auto methods() {
+        return frame::join(std::array{frame::exclusive<Core, linear_push>("push", "push($self, t, p)\n--\n\n"),
+                                      push_batch_entry<Core, FloatValues>(), reset_baseline_entry<Core, FloatValues>()},
+                           reading_methods<LinearMethods>());
+    }
 };
 
-PyMethodDef logistic_methods[] = {
-    {"push", frame::exclusive<LogisticCore, logistic_push>(), frame::kFastCall,
-     "push($self, y_true, y_pred)\n--\n\n"},
-    push_batch_entry<LogisticCore, FloatColumn>(),
-    reset_baseline_entry<LogisticCore, FloatColumn>(),
-    {"reset_baseline_and_decision_threshold",
-     frame::exclusive<LogisticCore, logistic_reset_baseline_and_decision_threshold>(), frame::kFastCall,
-     "reset_baseline_and_decision_threshold($self, y_true, y_pred, threshold)\n--\n\n"},
-    QUORVANT_READING_METHODS(LogisticMethods),
-    {nullptr, nullptr, 0, nullptr},
+struct LogisticFace {
+    using Core = LogisticCore;
+    static constexpr const char* name = "PyLogisticRegressionStreaming";
+    static constexpr const char* doc = "PyLogisticRegressionStreaming(y_true, y_pred, threshold)\n--\n\n";
+    static constexpr auto construct = logistic_new;
+    static auto methods() {
+        return frame::join(
+            std::array{frame::exclusive<Core, logistic_push>("push", "push($self, y_true, y_pred)\n--\n\n"),
+                       push_batch_entry<Core, FloatColumn>(), reset_baseline_entry<Core, FloatColumn>(),
+                       frame::exclusive<Core, logistic_reset_baseline_and_decision_threshold>(
+                           "reset_baseline_and_decision_threshold",
+                           "reset_baseline_and_decision_threshold($self, y_true, y_pred, threshold)\n--\n\n")},
+            reading_methods<LogisticMethods>());
+    }
 };
-
-#undef QUORVANT_READING_METHODS
-
-PyType_Slot classification_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(
-                    frame::guarded_new<pair_new<ClassificationCore, IntColumn, kClassificationType>>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(frame::dealloc<ClassificationCore>)},
-    {Py_tp_methods, classification_methods},
-    {Py_tp_doc, const_cast<char*>("PyBinaryClassificationStreaming(y_true, y_pred)\n--\n\n")},
-    {0, nullptr},
-};
-
-PyType_Slot linear_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(frame::guarded_new<pair_new<LinearCore, FloatValues, kLinearType>>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(frame::dealloc<LinearCore>)},
-    {Py_tp_methods, linear_methods},
-    {Py_tp_doc, const_cast<char*>("PyLinearRegressionStreaming(y_true, y_pred)\n--\n\n")},
-    {0, nullptr},
-};
-
-PyType_Slot logistic_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(frame::guarded_new<logistic_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(frame::dealloc<LogisticCore>)},
-    {Py_tp_methods, logistic_methods},
-    {Py_tp_doc, const_cast<char*>("PyLogisticRegressionStreaming(y_true, y_pred, threshold)\n--\n\n")},
-    {0, nullptr},
-};
-
-constexpr unsigned kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 
 }  // namespace
 
@@ -324,28 +308,8 @@ namespace quorvant::registry {
 
 namespace perf = model_perf::python_impl;
 
-PyType_Spec PyBinaryClassificationStreaming = {
-    "quorvant._quorvant.PyBinaryClassificationStreaming",
-    static_cast<int>(sizeof(frame::Instance<perf::ClassificationCore>)),
-    0,
-    perf::kFlags,
-    perf::classification_slots,
-};
-
-PyType_Spec PyLinearRegressionStreaming = {
-    "quorvant._quorvant.PyLinearRegressionStreaming",
-    static_cast<int>(sizeof(frame::Instance<perf::LinearCore>)),
-    0,
-    perf::kFlags,
-    perf::linear_slots,
-};
-
-PyType_Spec PyLogisticRegressionStreaming = {
-    "quorvant._quorvant.PyLogisticRegressionStreaming",
-    static_cast<int>(sizeof(frame::Instance<perf::LogisticCore>)),
-    0,
-    perf::kFlags,
-    perf::logistic_slots,
-};
+PyType_Spec PyBinaryClassificationStreaming = frame::class_spec<perf::ClassificationFace>();
+PyType_Spec PyLinearRegressionStreaming = frame::class_spec<perf::LinearFace>();
+PyType_Spec PyLogisticRegressionStreaming = frame::class_spec<perf::LogisticFace>();
 
 }  // namespace quorvant::registry

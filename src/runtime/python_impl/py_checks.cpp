@@ -6,6 +6,7 @@
 #include "frame/barrier.hpp"
 #include "frame/convert.hpp"
 #include "frame/metric_dict.hpp"
+#include "frame/pyclass.hpp"
 #include "frame/raise.hpp"
 #include "registry.hpp"
 #include "reporting/py_report_utils.hpp"
@@ -161,16 +162,14 @@ namespace {
 
 using namespace runtime::python_impl;
 
-constexpr int kFlags = METH_FASTCALL | METH_KEYWORDS;
-
 template <class Face>
 PyMethodDef full(const char* doc) {
-    return {Face::name, QUORVANT_FASTCALL(full_check<Face>), kFlags, doc};
+    return frame::function<full_check<Face>>(Face::name, doc);
 }
 
 template <class Face>
 PyMethodDef partial(const char* doc) {
-    return {Face::name, QUORVANT_FASTCALL(partial_check<Face>), kFlags, doc};
+    return frame::function<partial_check<Face>>(Face::name, doc);
 }
 
 }  // namespace
