@@ -2,16 +2,7 @@
 
 #include <cmath>
 
-#include "data_handler/kernel.hpp"
-
-// These loops gain from 512-bit registers (mask registers instead of
-// blends), so they are also built for AVX-512. Selects and IEEE operations
-// give the same bits at every width.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__)
-#define QUORVANT_WIDE_KERNEL [[gnu::target_clones("avx512f", "avx2", "default")]]
-#else
-#define QUORVANT_WIDE_KERNEL QUORVANT_KERNEL
-#endif
+#include "common/kernel.hpp"
 
 namespace quorvant::drift {
 
@@ -28,7 +19,7 @@ using v4d_at = double __attribute__((vector_size(32), aligned(8)));
 // Four independent accumulators of four lanes each, so the comparisons do
 // not wait on one another. Which of two equal values (two zeros) is kept
 // does not matter: the caller fixes the sign of a zero extreme.
-QUORVANT_WIDE_KERNEL Extremes scan_extremes(const double* v, std::size_t n) {
+QUORVANT_KERNEL Extremes scan_extremes(const double* v, std::size_t n) {
     constexpr std::size_t kStep = 16;
     const auto at = [v](std::size_t i) { return *reinterpret_cast<const v4d_at*>(v + i); };
     double lo = v[0], hi = v[0];
@@ -71,7 +62,7 @@ QUORVANT_WIDE_KERNEL Extremes scan_extremes(const double* v, std::size_t n) {
     return {lo, hi, non_finite};
 }
 
-QUORVANT_WIDE_KERNEL bool computed_bins(const ComputedIndex& ix, const double* v, std::size_t n, std::int32_t* bins) {
+QUORVANT_KERNEL bool computed_bins(const ComputedIndex& ix, const double* v, std::size_t n, std::int32_t* bins) {
     const double first = ix.first, inv_step = ix.inv_step, last_t = ix.last_t, margin = ix.margin;
     const double high_frac = ix.high_frac, max_count = ix.max_count;
     const auto top = static_cast<double>(ix.top);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "data_handler/kernel.hpp"
+#include "common/kernel.hpp"
 #include "model_perf/perf_kernels.hpp"
 
 // Every sum is one chain of f64 additions in index order; what is left to
