@@ -1,7 +1,10 @@
 #include "drift/baseline.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include "drift/radix_sort.hpp"
 
 namespace quorvant::drift {
 
@@ -57,7 +60,17 @@ std::expected<void, errors::DriftError> BaselineContinuousBins::rebuild(std::spa
                                                                         QuantileType q) {
     const BaselineSummary summary = summarize(values);
     if (auto r = validate(values, summary); !r) return r;
-    const std::uint64_t bins = compute_num_bins(q, values, summary);
+    // Scott's rule sorts the values; the sorted copy then also gives the
+    // histogram, without another pass over the values.
+    std::vector<double> sorted;
+    std::uint64_t bins;
+    if (q == QuantileType::Scott) {
+        sorted.assign(values.begin(), values.end());
+        sort_f64(sorted);
+        bins = scott_num_bins(sorted);
+    } else {
+        bins = compute_num_bins(q, values, summary);
+    }
     if (bins > kMaxBins) return std::unexpected(errors::DriftError::TooManyBins);
 
     // Build into a fresh object, then commit: a failed allocation leaves
@@ -83,7 +96,11 @@ std::expected<void, errors::DriftError> BaselineContinuousBins::rebuild(std::spa
     next.prepare_computed_index();
 
     std::vector<std::uint64_t> counts(bins, 0);
-    next.count(values, counts);
+    if (sorted.empty()) {
+        next.count(values, counts);
+    } else {
+        next.count_sorted(sorted, counts);
+    }
     next.hist_.resize(bins);
     const double n = static_cast<double>(values.size());
     for (std::size_t i = 0; i < bins; ++i) next.hist_[i] = static_cast<double>(counts[i]) / n;
@@ -94,6 +111,26 @@ std::expected<void, errors::DriftError> BaselineContinuousBins::rebuild(std::spa
 
 std::size_t BaselineContinuousBins::bin_by_search(double x) const noexcept {
     return count_at_or_below(lookup_.data() + 1, edge_count_, x) + (x > last_ ? 1 : 0);
+}
+
+// The values below edge i are found by binary search, each search starting
+// where the previous one ended; the bin of x is the number of edges at or
+// below it (edges never decrease), plus one above the last edge.
+void BaselineContinuousBins::count_sorted(std::span<const double> sorted, std::span<std::uint64_t> counts) const {
+    const double* e = lookup_.data() + 1;
+    const std::size_t m = edge_count_;
+    const auto begin = sorted.begin();
+    auto at = begin;
+    std::size_t below_previous = 0;
+    for (std::size_t i = 0; i < m; ++i) {
+        at = std::lower_bound(at, sorted.end(), e[i]);
+        const auto below = static_cast<std::size_t>(at - begin);
+        counts[i] += below - below_previous;
+        below_previous = below;
+    }
+    const auto up_to_last = std::upper_bound(at, sorted.end(), e[m - 1]);
+    counts[m] += static_cast<std::size_t>(up_to_last - begin) - below_previous;
+    counts[m + 1] += static_cast<std::size_t>(sorted.end() - up_to_last);
 }
 
 void BaselineContinuousBins::prepare_computed_index() {

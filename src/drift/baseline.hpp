@@ -74,6 +74,8 @@ private:
     // Fills index_ from the edges; leaves computed_ false when the spacing
     // is too uneven (or zero) for the computed index to decide anything.
     void prepare_computed_index();
+    // count() for the baseline's own values sorted ascending.
+    void count_sorted(std::span<const double> sorted, std::span<std::uint64_t> counts) const;
 
     // NaN, edge 0, ..., edge m - 1, NaN: the sentinels make both checks of
     // bin_of fail-safe at the ends without branches.

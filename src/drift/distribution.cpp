@@ -42,24 +42,10 @@ std::uint64_t freedman_diaconis(std::span<const double> values, const BaselineSu
 }
 
 std::uint64_t scott(std::span<const double> values) {
-    const std::size_t n = values.size();
-    const double nf = static_cast<double>(n);
     // The sums run in ascending order, so their rounding needs the sort.
     std::vector<double> x(values.begin(), values.end());
     sort_f64(x);
-    double sum = 0.0;
-    for (double v : x) sum += v;
-    const double mean = sum / nf;
-    double ss = 0.0;
-    for (double v : x) {
-        const double d = v - mean;
-        ss += d * d;
-    }
-    if (x[n - 1] == x[0]) return 3;
-    const double sd = std::sqrt((1.0 / (nf - 1.0)) * ss);
-    const double range = x[n - 1] - x[0];
-    const double h = cube_root_factor(nf) * (sd * 3.49);
-    return at_least_three(saturate(std::ceil(range / h)));
+    return scott_num_bins(x);
 }
 
 std::uint64_t sturges(std::span<const double> values, const BaselineSummary& s) {
@@ -118,6 +104,24 @@ BaselineSummary summarize(std::span<const double> values) {
     s.min = x.min == 0.0 ? first_zero(values) : x.min;
     s.max = x.max == 0.0 ? last_zero(values) : x.max;
     return s;
+}
+
+std::uint64_t scott_num_bins(std::span<const double> x) {
+    const std::size_t n = x.size();
+    const double nf = static_cast<double>(n);
+    double sum = 0.0;
+    for (double v : x) sum += v;
+    const double mean = sum / nf;
+    double ss = 0.0;
+    for (double v : x) {
+        const double d = v - mean;
+        ss += d * d;
+    }
+    if (x[n - 1] == x[0]) return 3;
+    const double sd = std::sqrt((1.0 / (nf - 1.0)) * ss);
+    const double range = x[n - 1] - x[0];
+    const double h = cube_root_factor(nf) * (sd * 3.49);
+    return at_least_three(saturate(std::ceil(range / h)));
 }
 
 std::uint64_t compute_num_bins(QuantileType q, std::span<const double> values, const BaselineSummary& summary) {
