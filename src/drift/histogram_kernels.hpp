@@ -38,7 +38,7 @@ struct ComputedIndex {
 
 // The computed bins of one block of at most kBinBlock values: the bin, or
 // -1 where the computed index leaves it open. True when none is open.
-inline constexpr std::size_t kBinBlock = 512;
+inline constexpr std::size_t kBinBlock = 2048;
 bool computed_bins(const ComputedIndex& ix, const double* values, std::size_t n, std::int32_t* bins);
 
 }  // namespace quorvant::drift
