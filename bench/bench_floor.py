@@ -217,7 +217,7 @@ def first_call_lines(rng) -> list[Line]:
                         ("drift", "continuous one-shot, default rule, 10^6 + 10^6"),
                         ("bias", "py_model_bias_analyzer")):
         firsts, fresh = [], []
-        for seed in range(7):
+        for seed in range(11):
             out = subprocess.run([sys.executable, "-c", FIRST_CALL, kind, str(seed)], capture_output=True,
                                  text=True, check=True).stdout.split()
             first, steady, again = (float(x) for x in out)
