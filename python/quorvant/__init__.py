@@ -12,6 +12,8 @@ pyarrow, dicts of arrays): :func:`drift`, :func:`bias` with :class:`Label` and
 ``result.to_html()``), and ``python -m quorvant`` is the command line.
 """
 
+from typing import TYPE_CHECKING
+
 from quorvant import _quorvant
 from quorvant._quorvant import *  # noqa: F401,F403
 
@@ -26,6 +28,14 @@ _LAYER = {
 }
 
 __all__ = [name for name in dir(_quorvant) if not name.startswith("_")] + sorted(_LAYER)
+
+if TYPE_CHECKING:  # what _LAYER loads, for type checkers and the API reference
+    from quorvant._bias import Above, AtLeast, AtMost, Below, Label, bias
+    from quorvant._checks import check
+    from quorvant._drift import drift
+    from quorvant._performance import performance
+    from quorvant._report import report
+    from quorvant.monitor import Monitor
 
 
 def __getattr__(name: str):
