@@ -66,7 +66,11 @@ public:
     // elements.
     void count(std::span<const double> values, std::span<std::uint64_t> counts) const;
 
+    // The same baseline, bit for bit: rule, edges and shares.
+    bool same_as(const BaselineContinuousBins& o) const noexcept;
+
 private:
+    friend struct StateAccess;
     BaselineContinuousBins() = default;
     std::expected<void, errors::DriftError> rebuild(std::span<const double> values, QuantileType q);
 
@@ -148,7 +152,11 @@ public:
     // d + 1 shares; the last (unseen labels) is 0.
     std::span<const double> baseline_hist() const noexcept { return hist_; }
 
+    // The same baseline: labels in the same order, shares bit for bit.
+    bool same_as(const BaselineCategoricalBins& o) const noexcept;
+
 private:
+    friend struct StateAccess;
     BaselineCategoricalBins() = default;
     LabelIndex index_;
     std::vector<double> hist_;
