@@ -2,6 +2,8 @@
 // (i8). Both streaming bias monitors keep their rules this way.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <string>
@@ -27,6 +29,19 @@ inline std::expected<SegmentationRule<std::int8_t>, state::Error> get_rule(state
     if (!value) return std::unexpected(value.error());
     if (*kind > 4) return r.invalid(field, "has an unknown comparison kind " + std::to_string(*kind));
     return SegmentationRule<std::int8_t>{*kind, *value};
+}
+
+// The rules of a monitor, in order, each read as its field.
+template <std::size_t N>
+std::expected<std::array<SegmentationRule<std::int8_t>, N>, state::Error> get_rules(state::Reader& r,
+                                                                                   const char* const (&fields)[N]) {
+    std::array<SegmentationRule<std::int8_t>, N> rules{};
+    for (std::size_t i = 0; i < N; ++i) {
+        const auto rule = get_rule(r, fields[i]);
+        if (!rule) return std::unexpected(rule.error());
+        rules[i] = *rule;
+    }
+    return rules;
 }
 
 }  // namespace quorvant::data_handler

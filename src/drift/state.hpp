@@ -71,38 +71,31 @@ struct StateAccess {
 
 // --------------------------------------------------------------- codecs --
 
-struct ContinuousDataDriftCodec {
-    using Core = ContinuousDataDrift;
-    static constexpr state::Kind kind = state::Kind::ContinuousDataDrift;
-    static void encode(const Core& core, state::Writer& w) { StateAccess::put(w, core.baseline()); }
-    static std::expected<Core, state::Error> decode(state::Reader& r, std::uint16_t) {
-        auto b = StateAccess::get_continuous(r);
+// A batch detector: its baseline section alone (its runtime bins are zero
+// between calls).
+template <class Detector, state::Kind Kind, auto GetBaseline>
+struct BatchCodec : state::CodecOf<Detector, Kind> {
+    static void encode(const Detector& core, state::Writer& w) { StateAccess::put(w, core.baseline()); }
+    static std::expected<Detector, state::Error> decode(state::Reader& r, std::uint16_t) {
+        auto b = GetBaseline(r);
         if (!b) return std::unexpected(b.error());
         return StateAccess::batch(std::move(*b));
     }
 };
 
-struct CategoricalDataDriftCodec {
-    using Core = CategoricalDataDrift;
-    static constexpr state::Kind kind = state::Kind::CategoricalDataDrift;
-    static void encode(const Core& core, state::Writer& w) { StateAccess::put(w, core.baseline()); }
-    static std::expected<Core, state::Error> decode(state::Reader& r, std::uint16_t) {
-        auto b = StateAccess::get_categorical(r);
-        if (!b) return std::unexpected(b.error());
-        return StateAccess::batch(std::move(*b));
-    }
-};
+using ContinuousDataDriftCodec =
+    BatchCodec<ContinuousDataDrift, state::Kind::ContinuousDataDrift, &StateAccess::get_continuous>;
+using CategoricalDataDriftCodec =
+    BatchCodec<CategoricalDataDrift, state::Kind::CategoricalDataDrift, &StateAccess::get_categorical>;
 
 // A streaming detector: its baseline section, then its stream.
 template <class Detector, state::Kind Kind, auto GetBaseline>
-struct StreamingCodec {
-    using Core = Detector;
-    static constexpr state::Kind kind = Kind;
-    static void encode(const Core& core, state::Writer& w) {
+struct StreamingCodec : state::CodecOf<Detector, Kind> {
+    static void encode(const Detector& core, state::Writer& w) {
         StateAccess::put(w, core.baseline());
         StateAccess::put(w, core.stream());
     }
-    static std::expected<Core, state::Error> decode(state::Reader& r, std::uint16_t) {
+    static std::expected<Detector, state::Error> decode(state::Reader& r, std::uint16_t) {
         auto b = GetBaseline(r);
         if (!b) return std::unexpected(b.error());
         auto s = StateAccess::get_stream<typename Detector::ModeMark>(r, b->baseline_hist().size());

@@ -9,7 +9,8 @@
 //   static void encode(const Core&, Writer&);                             // the body
 //   static std::expected<Core, Error> decode(Reader&, std::uint16_t version);  // validates, then builds
 //
-// and encode<Codec> / decode<Codec> below add and check the frame.
+// (deriving Core and kind from CodecOf below), and encode<Codec> /
+// decode<Codec> add and check the frame.
 #pragma once
 
 #include <cstddef>
@@ -57,6 +58,13 @@ struct Body {
 // Checks the frame (size, magic, version, length, checksum, flags, kind)
 // and returns the body of a payload of class `expected`.
 std::expected<Body, Error> open(Kind expected, std::string_view payload);
+
+// What a codec is of: its core and class kind.
+template <class C, Kind K>
+struct CodecOf {
+    using Core = C;
+    static constexpr Kind kind = K;
+};
 
 template <class Codec>
 std::string encode(const typename Codec::Core& core) {

@@ -42,14 +42,12 @@ std::expected<StreamingDataBias, state::Error> StreamingDataBiasCodec::decode(st
     if (auto ok = r.get_all(c, "counts"); !ok) return std::unexpected(ok.error());
     runtime::DataBiasRuntime baseline;
     if (auto ok = r.get_all(baseline.values, "baseline metrics"); !ok) return std::unexpected(ok.error());
-    const auto feature_rule = data_handler::get_rule(r, "feature rule");
-    if (!feature_rule) return std::unexpected(feature_rule.error());
-    const auto truth_rule = data_handler::get_rule(r, "ground-truth rule");
-    if (!truth_rule) return std::unexpected(truth_rule.error());
+    const auto rules = data_handler::get_rules(r, {"feature rule", "ground-truth rule"});
+    if (!rules) return std::unexpected(rules.error());
     if (c[0] > c[1]) return r.invalid("counts", "hold more positives than rows in facet a");
     if (c[2] > c[3]) return r.invalid("counts", "hold more positives than rows in facet d");
     if (!state::total_fits(c)) return r.invalid("counts", "overflow 64 bits in total");
-    StreamingDataBias core(baseline, *feature_rule, *truth_rule);
+    StreamingDataBias core(baseline, (*rules)[0], (*rules)[1]);
     core.counts_ = PreTrainingCounts{c[0], c[1], c[2], c[3]};
     return core;
 }

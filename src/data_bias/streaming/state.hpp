@@ -11,9 +11,7 @@
 
 namespace quorvant::data_bias::streaming {
 
-struct StreamingDataBiasCodec {
-    using Core = StreamingDataBias;
-    static constexpr state::Kind kind = state::Kind::DataBiasStreaming;
+struct StreamingDataBiasCodec : state::CodecOf<StreamingDataBias, state::Kind::DataBiasStreaming> {
     static void encode(const Core& core, state::Writer& w);
     static std::expected<Core, state::Error> decode(state::Reader& r, std::uint16_t version);
 };

@@ -32,14 +32,10 @@ std::expected<StreamingModelBias, state::Error> StreamingModelBiasCodec::decode(
     if (auto ok = r.get_all(counts.rows, "row counts"); !ok) return std::unexpected(ok.error());
     runtime::ModelBiasRuntime baseline;
     if (auto ok = r.get_all(baseline.values, "baseline metrics"); !ok) return std::unexpected(ok.error());
-    const auto feature_rule = data_handler::get_rule(r, "feature rule");
-    if (!feature_rule) return std::unexpected(feature_rule.error());
-    const auto prediction_rule = data_handler::get_rule(r, "prediction rule");
-    if (!prediction_rule) return std::unexpected(prediction_rule.error());
-    const auto truth_rule = data_handler::get_rule(r, "ground-truth rule");
-    if (!truth_rule) return std::unexpected(truth_rule.error());
+    const auto rules = data_handler::get_rules(r, {"feature rule", "prediction rule", "ground-truth rule"});
+    if (!rules) return std::unexpected(rules.error());
     if (!state::total_fits(counts.rows)) return r.invalid("row counts", "overflow 64 bits in total");
-    StreamingModelBias core(*feature_rule, *prediction_rule, *truth_rule);
+    StreamingModelBias core((*rules)[0], (*rules)[1], (*rules)[2]);
     core.baseline_ = baseline;
     core.counts_ = counts;
     return core;

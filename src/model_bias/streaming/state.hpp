@@ -11,9 +11,7 @@
 
 namespace quorvant::model_bias::streaming {
 
-struct StreamingModelBiasCodec {
-    using Core = StreamingModelBias;
-    static constexpr state::Kind kind = state::Kind::ModelBiasStreaming;
+struct StreamingModelBiasCodec : state::CodecOf<StreamingModelBias, state::Kind::ModelBiasStreaming> {
     static void encode(const Core& core, state::Writer& w);
     static std::expected<Core, state::Error> decode(state::Reader& r, std::uint16_t version);
 };

@@ -14,23 +14,17 @@
 
 namespace quorvant::model_perf::streaming {
 
-struct BinaryClassificationCodec {
-    using Core = BinaryClassificationStreaming<std::int32_t>;
-    static constexpr state::Kind kind = state::Kind::BinaryClassificationStreaming;
+struct BinaryClassificationCodec : state::CodecOf<BinaryClassificationStreaming<std::int32_t>, state::Kind::BinaryClassificationStreaming> {
     static void encode(const Core& core, state::Writer& w);
     static std::expected<Core, state::Error> decode(state::Reader& r, std::uint16_t version);
 };
 
-struct LinearRegressionCodec {
-    using Core = LinearRegressionStreaming;
-    static constexpr state::Kind kind = state::Kind::LinearRegressionStreaming;
+struct LinearRegressionCodec : state::CodecOf<LinearRegressionStreaming, state::Kind::LinearRegressionStreaming> {
     static void encode(const Core& core, state::Writer& w);
     static std::expected<Core, state::Error> decode(state::Reader& r, std::uint16_t version);
 };
 
-struct LogisticRegressionCodec {
-    using Core = LogisticRegressionStreaming;
-    static constexpr state::Kind kind = state::Kind::LogisticRegressionStreaming;
+struct LogisticRegressionCodec : state::CodecOf<LogisticRegressionStreaming, state::Kind::LogisticRegressionStreaming> {
     static void encode(const Core& core, state::Writer& w);
     static std::expected<Core, state::Error> decode(state::Reader& r, std::uint16_t version);
 };
