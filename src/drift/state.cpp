@@ -79,6 +79,7 @@ std::expected<BaselineContinuousBins, state::Error> StateAccess::get_continuous(
     b.last_ = (*edges)[m - 1];
     b.inv_step_ = *scale;
     b.max_count_ = static_cast<double>(m);
+    b.prepare_computed_index();
     return b;
 }
 
