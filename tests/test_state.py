@@ -20,7 +20,7 @@ import quorvant as q
 from quorvant import _quorvant
 from state_cases import CASES, STREAMING, bitwise, labels, sample, same_behaviour, values
 from state_format import body_of, read, seal
-from support import raises_exactly
+from support import assert_no_leak, call_quietly, raises_exactly
 
 SAMPLES = pathlib.Path(__file__).parent / "data" / "state"
 BATCH = ["PyCategoricalDataDrift", "PyContinuousDataDrift"]
@@ -238,3 +238,25 @@ def test_a_declared_length_beyond_the_payload_is_refused_before_anything_is_allo
         q.PyBinaryClassificationStreaming.from_state(seal("PyBinaryClassificationStreaming",
                                                           body_of(sample("PyBinaryClassificationStreaming").to_state())
                                                           + b"\0"))
+
+
+@pytest.mark.parametrize("name", list(CASES))
+def test_pickling_loading_and_merging_leak_nothing(name):
+    m = sample(name)
+    payload = m.to_state()
+    cls = type(m)
+    other = sample("PyContinuousDataDrift" if name == "PyCategoricalDataDrift" else "PyCategoricalDataDrift")
+
+    def use():
+        pickle.loads(pickle.dumps(m, protocol=5))
+        copy.deepcopy(m)
+        cls.from_state(payload)
+        for bad in (payload[:-3], other.to_state(), "x"):
+            call_quietly(cls.from_state, bad)  # refused
+        if hasattr(m, "merge"):
+            call_quietly(copy.copy(m).merge, other)  # refused
+            copy.copy(m).merge(m)
+
+    for _ in range(300):  # pickle's own caches settle over the first hundreds of calls
+        use()
+    assert_no_leak(use, rounds=1000, slack=8192)
