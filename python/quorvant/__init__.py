@@ -16,8 +16,19 @@ Every native class pickles and copies, and the streaming ones merge:
 runs a monitor over a Dask DataFrame, one shard per partition.
 """
 
+from typing import TYPE_CHECKING
+
 from quorvant import _quorvant
 from quorvant._quorvant import *  # noqa: F401,F403
+
+if TYPE_CHECKING:  # the lazily loaded names, for type checkers and the API reference
+    from quorvant._bias import Above, AtLeast, AtMost, Below, Label, bias
+    from quorvant._checks import check
+    from quorvant._drift import drift
+    from quorvant._merge import merge_all
+    from quorvant._performance import performance
+    from quorvant._report import report
+    from quorvant.monitor import Monitor
 
 # The table-level layer loads on first use: importing the package (or the
 # native module through it) costs nothing beyond the extension itself, and
