@@ -1,5 +1,6 @@
 """Reference-leak hunt over every entry point of the native module (19
-functions, 11 classes with all their methods), success and error paths.
+functions, 11 classes with all their methods, pickling, copying and merging
+included), success and error paths.
 
 Run by `make refleak` on a debug interpreter (sys.gettotalrefcount) with a
 NumPy built from source against it, so the total reference count is exact:
@@ -226,6 +227,32 @@ def model_bias_case():
     return run
 
 
+def state_cases(makers):
+    """Pickling, copying, loading and merging of every class, with the
+    refusals: a truncated payload, another class's, a non-buffer, an
+    object of another class to merge."""
+    import copy
+    import pickle
+
+    out = {}
+    for name, make in makers.items():
+        def run(make=make):
+            m = make()
+            payload = m.to_state()
+            cls = type(m)
+            other = q.PyCategoricalDataDrift(LABELS) if cls is not q.PyCategoricalDataDrift else q.PyContinuousDataDrift(F64, None)
+            items = [(pickle.loads, pickle.dumps(m, protocol=2)), (pickle.loads, pickle.dumps(m, protocol=5)),
+                     (copy.copy, m), (copy.deepcopy, m), (m.__reduce__,), (cls.from_state, payload),
+                     (cls.from_state, payload[:-3]), (cls.from_state, other.to_state()), (cls.from_state, "x"),
+                     (cls.from_state, memoryview(payload))]
+            if hasattr(m, "merge"):
+                items += [(m.merge, copy.copy(m)), (m.merge, m), (m.merge, other), (m.merge, 3)]
+            for fn, *args in items:
+                attempt(fn, *args)
+        out[f"{name} state"] = run
+    return out
+
+
 def deltas(run):
     """Growth of (total references, allocated blocks) in each measured run."""
     refs, blocks = [], []
@@ -254,6 +281,19 @@ def main() -> int:
     warnings.simplefilter("ignore")
     cases = {**function_cases(), **class_cases()}
     cases["PyModelBiasStreaming"] = model_bias_case()
+    cases.update(state_cases({
+        "PyBinaryClassificationStreaming": lambda: q.PyBinaryClassificationStreaming(BITS, BITS2),
+        "PyLinearRegressionStreaming": lambda: q.PyLinearRegressionStreaming(F32, F32),
+        "PyLogisticRegressionStreaming": lambda: q.PyLogisticRegressionStreaming(BITS.astype(float), SCORES, 0.5),
+        "PyDataBiasStreaming": lambda: q.PyDataBiasStreaming(BITS, BITS2),
+        "PyModelBiasStreaming": lambda: q.PyModelBiasStreaming(BITS, BITS2, BITS[::-1].copy()),
+        "PyStreamingContinuousDataDriftDecay": lambda: q.PyStreamingContinuousDataDriftDecay(F64, "Sturges", 3),
+        "PyStreamingContinuousDataDriftFlush": lambda: q.PyStreamingContinuousDataDriftFlush(F64, None, 5, 0),
+        "PyStreamingCategoricalDataDriftDecay": lambda: q.PyStreamingCategoricalDataDriftDecay(LABELS, None),
+        "PyStreamingCategoricalDataDriftFlush": lambda: q.PyStreamingCategoricalDataDriftFlush(LABELS, 3, None),
+        "PyContinuousDataDrift": lambda: q.PyContinuousDataDrift(F64, "Scott"),
+        "PyCategoricalDataDrift": lambda: q.PyCategoricalDataDrift(LABELS),
+    }))
     # The measuring itself holds a couple of references (the counters
     # read); a case that does nothing gives that offset.
     offset = statistics.median_low(deltas(lambda: None)[0])

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "drift/radix_sort.hpp"
+#include "state/merge.hpp"
 
 namespace quorvant::drift {
 
@@ -107,6 +108,19 @@ std::expected<void, errors::DriftError> BaselineContinuousBins::rebuild(std::spa
 
     *this = std::move(next);
     return {};
+}
+
+bool BaselineContinuousBins::same_as(const BaselineContinuousBins& o) const noexcept {
+    return quantile_type_ == o.quantile_type_ && state::same_bits<double>(bin_edges(), o.bin_edges()) &&
+           state::same_bits<double>(hist_, o.hist_);
+}
+
+bool BaselineCategoricalBins::same_as(const BaselineCategoricalBins& o) const noexcept {
+    if (num_labels() != o.num_labels() || !state::same_bits<double>(hist_, o.hist_)) return false;
+    for (std::size_t i = 0; i < num_labels(); ++i) {
+        if (label(i) != o.label(i)) return false;
+    }
+    return true;
 }
 
 std::size_t BaselineContinuousBins::bin_by_search(double x) const noexcept {

@@ -68,7 +68,11 @@ public:
     // histogram_kernels first; bin_of decides only what it leaves open.
     void count(std::span<const double> values, std::span<std::uint64_t> counts) const;
 
+    // The same baseline, bit for bit: rule, edges and shares.
+    bool same_as(const BaselineContinuousBins& o) const noexcept;
+
 private:
+    friend struct StateAccess;
     BaselineContinuousBins() = default;
     std::expected<void, errors::DriftError> rebuild(std::span<const double> values, QuantileType q);
     // Fills index_ from the edges; leaves computed_ false when the spacing
@@ -157,7 +161,11 @@ public:
     // d + 1 shares; the last (unseen labels) is 0.
     std::span<const double> baseline_hist() const noexcept { return hist_; }
 
+    // The same baseline: labels in the same order, shares bit for bit.
+    bool same_as(const BaselineCategoricalBins& o) const noexcept;
+
 private:
+    friend struct StateAccess;
     BaselineCategoricalBins() = default;
     LabelIndex index_;
     std::vector<double> hist_;
