@@ -42,15 +42,6 @@ _LAYER = {
 
 __all__ = [name for name in dir(_quorvant) if not name.startswith("_")] + sorted(_LAYER)
 
-if TYPE_CHECKING:  # what _LAYER loads, for type checkers and the API reference
-    from quorvant._bias import Above, AtLeast, AtMost, Below, Label, bias
-    from quorvant._checks import check
-    from quorvant._drift import drift
-    from quorvant._performance import performance
-    from quorvant._report import report
-    from quorvant.monitor import Monitor
-
-
 def __getattr__(name: str):
     module = _LAYER.get(name)
     if module is None:
