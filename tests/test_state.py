@@ -260,4 +260,6 @@ def test_pickling_loading_and_merging_leak_nothing(name):
 
     for _ in range(300):  # pickle's own caches settle over the first hundreds of calls
         use()
-    assert_no_leak(use, rounds=1000, slack=8192)
+    # pickle and copy keep small caches of their own that settle unevenly;
+    # a leaked object per call would show as 50 KB or more.
+    assert_no_leak(use, rounds=1000, slack=24576)
