@@ -86,7 +86,10 @@ def columns(draw):
 @settings(max_examples=500, deadline=None)
 def test_kind_decision_equals_the_full_count(case):
     values, heuristic = case
-    assert _inputs.is_continuous(values, heuristic) == plain_is_continuous(values, heuristic)
+    expected = plain_is_continuous(values, heuristic)
+    assert _inputs.is_continuous(values, heuristic) == expected
+    if values.dtype.kind != "f" or not np.isnan(values).any():
+        assert _inputs.is_continuous(values, heuristic, nan_free=True) == expected
 
 
 def shapes(n: int = 100_000):
@@ -127,6 +130,7 @@ def test_kind_decision_at_the_exact_f32_boundary(n, k, continuous):
                    np.sort(np.resize(np.arange(k, dtype=np.int64) * 7919, n))):
         assert _inputs.is_continuous(values) is continuous
         assert plain_is_continuous(values) is continuous
+        assert _inputs.is_continuous(values.astype(values.dtype.newbyteorder(">"))) is continuous
 
 
 @given(st.integers(1, 10**7), st.sampled_from(HEURISTICS))
@@ -329,3 +333,41 @@ def test_refusals_of_the_unscanned_path_read_as_before(ref, cur, kwargs, outcome
             q.drift({"x": ref}, {"x": cur}, **kwargs)
     else:
         assert outcome in q.drift({"x": ref}, {"x": cur})["x"]["error"]
+
+
+# ---------------------------------------------------------------------------
+# NumPy string arrays
+
+
+@given(st.lists(st.text(alphabet=st.sampled_from("ab\x00é\u0100\U0001f600 "), max_size=10), min_size=1, max_size=12),
+       st.integers(1, 3000), st.integers(0, 2**32 - 1))
+@settings(max_examples=200, deadline=None)
+def test_a_string_array_reads_as_the_labels_it_holds(pool, n, seed):
+    a = np.array(pool)[np.random.default_rng(seed).integers(0, len(pool), n)]
+    col = _inputs.read_column(a, "s")
+    assert col.kind == "text" and col.n_missing == 0
+    assert col.values.tolist() == a.tolist()
+    labels = _drift.category_labels(col, floats=False)
+    assert collections.Counter(labels) == collections.Counter(a.tolist())
+
+
+def test_a_label_the_sample_missed_sends_the_array_the_general_way():
+    a = np.array(["a"] * 5000 + ["b"])  # row 5000 is not among the sampled rows
+    assert _inputs.unicode_counts(a) is None
+    assert collections.Counter(_drift.category_labels(_inputs.read_column(a, "s"), False)) == {"a": 5000, "b": 1}
+
+
+@pytest.mark.parametrize(("labels", "counted"), [
+    (["card", "transfer", "cash"], True),
+    (["a\x00b", "a", ""], True),  # embedded NUL, a prefix, the empty label: all distinct
+    (["café", "cafe"], True),  # below U+0100
+    (["Ā", "a"], False),  # U+0100 does not fit a byte
+    (["ninechars", "a"], False),  # longer than 8
+    ([f"l{i}" for i in range(40)], False),  # many labels
+])
+def test_short_narrow_labels_are_counted_without_a_str_per_row(labels, counted):
+    a = np.array(labels * 50)
+    assert (_inputs.unicode_counts(a) is not None) is counted
+    assert _inputs.read_column(a, "s").values.tolist() == a.tolist()
+    row = q.drift({"s": a}, {"s": a[::3]})["s"]
+    assert [row[m] for m in ALL] == q.py_compute_drift_categorical_distribtuion(a.tolist(), a[::3].tolist(), ALL)

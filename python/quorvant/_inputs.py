@@ -23,9 +23,9 @@ from __future__ import annotations
 
 import os
 import re
-from functools import lru_cache
 from collections.abc import Mapping
 from fractions import Fraction
+from functools import lru_cache
 from typing import Any
 
 import narwhals.stable.v2 as nw
@@ -57,18 +57,19 @@ class Column:
     baseline refuses NaN) can skip the pass: :meth:`known_complete`.
 
     Text read from a source that stores each label once (categoricals, Arrow
-    dictionaries) also keeps ``codes`` (an integer array, -1 for a missing
-    row) into ``categories`` (the distinct labels): counting codes is what
-    the drift layer needs, and the per-row ``values`` are only built if
-    something asks for them.
+    dictionaries) keeps ``codes`` (an integer array, -1 for a missing row)
+    into ``categories`` (the distinct labels), and a NumPy '<U' array is kept
+    as ``unicode``: the drift layer counts labels from them (see
+    :func:`unicode_counts`), and the per-row ``values`` (an object array of
+    str) are only built if something asks for them.
     """
 
-    __slots__ = ("name", "kind", "unchecked", "codes", "categories", "_values", "_missing", "_n_missing",
-                 "_present")
+    __slots__ = ("name", "kind", "unchecked", "codes", "categories", "unicode", "_values", "_missing",
+                 "_n_missing", "_present")
 
     def __init__(self, name: str, kind: str, values: np.ndarray | list | None, missing: Any,
-                 unchecked: bool = False, *, codes: np.ndarray | None = None,
-                 categories: list[str] | None = None) -> None:
+                 unchecked: bool = False, *, codes: np.ndarray | None = None, categories: list[str] | None = None,
+                 unicode: np.ndarray | None = None) -> None:
         self.name = name
         self.kind = kind
         #: Text taken on trust from a list or object array: its first value is
@@ -76,6 +77,7 @@ class Column:
         self.unchecked = unchecked
         self.codes = codes
         self.categories = categories
+        self.unicode = unicode
         self._values = values
         self._missing = missing
         self._n_missing = None if missing is UNSCANNED else (0 if missing is None else int(np.count_nonzero(missing)))
@@ -83,10 +85,13 @@ class Column:
 
     @property
     def values(self) -> np.ndarray | list:
-        if self._values is None:  # codes into categories: one gather, done once
-            table = np.empty(len(self.categories) + 1, dtype=object)
-            table[:-1] = self.categories
-            self._values = table[self.codes]
+        if self._values is None:  # built once, on first use
+            if self.codes is None:
+                self._values = labels_from_unicode(self.unicode)
+            else:  # codes into categories: one gather
+                table = np.empty(len(self.categories) + 1, dtype=object)
+                table[:-1] = self.categories
+                self._values = table[self.codes]
         return self._values
 
     @property
@@ -132,7 +137,9 @@ class Column:
         return self._present
 
     def __len__(self) -> int:
-        return len(self.codes) if self._values is None else len(self._values)
+        if self._values is not None:
+            return len(self._values)
+        return len(self.codes) if self.codes is not None else len(self.unicode)
 
     def __repr__(self) -> str:
         return f"Column({self.name!r}, {self.kind}, {len(self)} rows)"
@@ -382,7 +389,7 @@ def _from_numpy(a: np.ndarray, name: str) -> Column:
     if kind == "b":
         return Column(name, "bool", a, None)
     if kind == "U":
-        return Column(name, "text", labels_from_unicode(a), None)
+        return Column(name, "text", None, None, unicode=a)
     if kind == "O":
         return _from_objects(a, name)
     if kind in "Mm":
@@ -463,9 +470,42 @@ def _from_objects(a: np.ndarray, name: str) -> Column:
 #
 # The native drift faces take sequences of str. Building them must not cost a
 # Python str per row where the source stores each label once: categoricals and
-# Arrow dictionaries become an object array that repeats the few label
-# objects. Plain '<U' arrays still pay one str per row; that one step lives in
-# labels_from_unicode until the native faces read such arrays themselves.
+# Arrow dictionaries keep their codes, and a '<U' array of a few short labels
+# is counted (unicode_counts). Any other '<U' array still pays one str per row;
+# that one step lives in labels_from_unicode until the native faces read such
+# arrays themselves.
+
+
+def unicode_counts(a: np.ndarray) -> tuple[list[str], list[int]] | None:
+    """The distinct labels of a '<U' array of a few short labels and their
+    row counts, without a str per row; None for any other array.
+
+    Labels of at most 8 characters, each below U+0100, pack into one 64-bit
+    key (a byte per character, zero-padded): two rows hold the same label
+    exactly when their keys are equal, as their zero-padded UCS-4 bytes are.
+    The keys of a small sample name the labels and every row is counted
+    against them; the counts account for every row only if no label was
+    missed (the keys are distinct, so no row is counted twice), else the
+    array goes the general way.
+    """
+    n = a.shape[0]
+    width = a.dtype.itemsize // 4
+    if n == 0 or not 0 < width <= 8 or not (np.little_endian and a.dtype.str.startswith("<")):
+        return None
+    chars = np.ascontiguousarray(a).view(np.uint32).reshape(n, width)
+    if chars.max() > 0xFF:
+        return None
+    packed = np.zeros((n, 8), dtype=np.uint8)
+    packed[:, :width] = chars
+    keys = packed.view(np.uint64).reshape(n)
+    named = _distinct_values(keys[:: max(1, n // _SAMPLE)])
+    if named.size > _FEW:
+        return None
+    counts = [int(np.count_nonzero(keys == key)) for key in named.tolist()]
+    if sum(counts) != n:
+        return None
+    points = named.view(np.uint8).reshape(-1, 8)[:, :width].astype(np.uint32)
+    return points.view(f"<U{width}").reshape(-1).tolist(), counts
 
 
 def labels_from_unicode(a: np.ndarray) -> np.ndarray:
@@ -701,6 +741,8 @@ def _distinct_keys(values: np.ndarray, nan_free: bool) -> tuple[np.ndarray, int]
     """Values that are equal exactly when they count as one distinct value
     (the bit pattern of a float, an integer itself), without the NaNs, and
     the number of NaNs (each one a distinct value)."""
+    if not values.dtype.isnative:
+        values = values.astype(values.dtype.newbyteorder("="))
     if values.dtype.kind != "f":
         return (values.view(np.uint8) if values.dtype == bool else values), 0
     keys = values.view(np.dtype(f"u{values.dtype.itemsize}"))
