@@ -287,9 +287,10 @@ def _unscanned_continuous(ref: inputs.Column, cur: inputs.Column, metrics: tuple
     r = ref.values
     if r.dtype != np.float64 or len(cur) == 0:
         return None
-    # A few spread rows catch most columns with missing values before the
-    # work below is spent on them (it would be exact anyway, only wasted).
-    if np.isnan(np.minimum.reduce(r[:: max(1, r.shape[0] // 1024)])):
+    # A few spread rows (those the kind decision samples first) catch most
+    # columns with missing values before the work below is spent on them
+    # (it would be exact anyway, only wasted).
+    if np.isnan(np.minimum.reduce(r[:: max(1, r.shape[0] // inputs.SAMPLE_ROWS)])):
         return None
     if forced is None and not inputs.is_continuous(r, nan_free=True):
         return None

@@ -498,7 +498,7 @@ def unicode_counts(a: np.ndarray) -> tuple[list[str], list[int]] | None:
     packed = np.zeros((n, 8), dtype=np.uint8)
     packed[:, :width] = chars
     keys = packed.view(np.uint64).reshape(n)
-    named = _distinct_values(keys[:: max(1, n // _SAMPLE)])
+    named = _distinct_values(keys[:: max(1, n // SAMPLE_ROWS)])
     if named.size > _FEW:
         return None
     counts = [int(np.count_nonzero(keys == key)) for key in named.tolist()]
@@ -756,7 +756,7 @@ def _distinct_keys(values: np.ndarray, nan_free: bool) -> tuple[np.ndarray, int]
 #: column: one comparison pass per value finds the rows outside them.
 _FEW = 16
 #: Rows of the small sample that looks for such a column.
-_SAMPLE = 256
+SAMPLE_ROWS = 256
 
 
 def _has_distinct(keys: np.ndarray, need: int, depth: int = 0) -> bool:
@@ -773,7 +773,7 @@ def _has_distinct(keys: np.ndarray, need: int, depth: int = 0) -> bool:
         return True
     if need > m:
         return False
-    step = max(1, m // _SAMPLE)
+    step = max(1, m // SAMPLE_ROWS)
     picked = keys[::step]
     sample = _distinct_values(picked)
     if sample.size >= need or step == 1:
