@@ -5,20 +5,18 @@ from __future__ import annotations
 import time
 
 
-def best_time(fn, *args, repeat: int = 5, min_time: float = 0.05, clock=time.perf_counter) -> float:
+def best_time(fn, *args, repeat: int = 5, min_time: float = 0.05) -> float:
     """Best seconds per call of fn(*args) over `repeat` rounds, each round
-    looping until it has run for at least `min_time` (by `clock`: wall time,
-    or time.process_time for the CPU time of every thread of the process,
-    which other load on the machine disturbs less)."""
+    looping until it has run for at least `min_time`."""
     fn(*args)
     best = float("inf")
     for _ in range(repeat):
         n = 0
-        start = clock()
+        start = time.perf_counter()
         while True:
             fn(*args)
             n += 1
-            elapsed = clock() - start
+            elapsed = time.perf_counter() - start
             if elapsed >= min_time:
                 break
         best = min(best, elapsed / n)
