@@ -200,9 +200,68 @@ def alternating(fns: list, rounds: int = 7, min_time: float = 0.3) -> tuple[list
     return wall, cpu
 
 
+class Replay:
+    """Stands in for the native drift classes: one real run of the layer
+    records the detectors it makes, later runs get their final results back
+    without the native work, which leaves the layer's own cost to time
+    (deterministic, unlike a difference of two noisy timings)."""
+
+    NAMES = ("PyStreamingContinuousDataDriftFlush", "PyStreamingCategoricalDataDriftFlush")
+
+    def __init__(self, native) -> None:
+        self.native = native
+        self.made = {name: [] for name in self.NAMES}
+
+    def recorder(self):
+        made, native = self.made, self.native
+
+        def record(name):
+            def make(*args):
+                made[name].append(getattr(native, name)(*args))
+                return made[name][-1]
+            return make
+        return type("Recording", (), {name: staticmethod(record(name)) for name in self.NAMES})
+
+    def replayer(self):
+        queues = {name: [self.results(d) for d in made] for name, made in self.made.items()}
+        position = dict.fromkeys(self.NAMES, 0)
+
+        def replay(name):
+            def make(*args):
+                results = queues[name][position[name] % len(queues[name])]
+                position[name] += 1
+                return type("Replayed", (), results)()
+            return make
+        return type("Replaying", (), {name: staticmethod(replay(name)) for name in self.NAMES})
+
+    @staticmethod
+    def results(d) -> dict:
+        snap, base, scores = d.export_snapshot(), d.export_baseline(), d.compute_drift_multiple_criteria(ALL)
+        return {"n_bins": d.n_bins, "total_samples": d.total_samples,
+                "update_stream_batch": lambda self, values: None, "flush": lambda self: None,
+                "export_snapshot": lambda self: snap, "export_baseline": lambda self: base,
+                "compute_drift_multiple_criteria": lambda self, metrics: scores}
+
+
+def own_cost(layer) -> float:
+    """Process CPU seconds per call of `layer` with the native work replayed."""
+    from quorvant import _drift
+
+    native, replay = _drift.native, Replay(_drift.native)
+    try:
+        _drift.native = replay.recorder()
+        layer()
+        _drift.native = replay.replayer()
+        _, (t,) = alternating([layer], rounds=5, min_time=0.3)
+    finally:
+        _drift.native = native
+    return t
+
+
 def overhead_section() -> None:
     """quorvant.drift against exactly the native calls it makes, on the
-    inputs it hands them (built beforehand, outside the timing)."""
+    inputs it hands them (built beforehand, outside the timing); and the
+    layer's own cost with the native work replayed."""
     import pandas as pd
 
     import quorvant as q
@@ -260,12 +319,14 @@ def overhead_section() -> None:
     rows = []
     for label, layer, calls in cases:
         _, (t_calls, t_layer) = alternating([calls, layer], rounds=11, min_time=0.4)
-        over = t_layer / t_calls - 1
-        rows.append([label, fmt_time(t_calls), fmt_time(t_layer), f"{over * 100:5.1f} %",
-                     "met" if over <= OVERHEAD_TARGET else "missed"])
+        over, own = t_layer / t_calls - 1, own_cost(layer) / t_calls
+        rows.append([label, fmt_time(t_calls), fmt_time(t_layer), f"{over * 100:5.1f} %", f"{own * 100:5.1f} %",
+                     "met" if own <= OVERHEAD_TARGET else "missed"])
     print_table(f"Layer overhead at {n:,} rows per side over the native calls it makes (process CPU time, "
-                f"alternating rounds); target <= {OVERHEAD_TARGET * 100:.0f} %",
-                ["column", "native calls", "quorvant.drift", "overhead", "target"], rows)
+                "alternating rounds; on a loaded machine the difference of the two timings is noisy by several "
+                "per cent, so the layer's own cost is also timed with the native work replayed); "
+                f"target <= {OVERHEAD_TARGET * 100:.0f} %",
+                ["column", "native calls", "quorvant.drift", "overhead", "own cost", "target (own)"], rows)
 
 
 def main() -> None:
