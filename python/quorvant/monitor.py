@@ -118,20 +118,19 @@ class Monitor:
     # -- construction ---------------------------------------------------------
 
     def _feature(self, col: inputs.Column, forced: str | None) -> dict[str, Any]:
-        inputs.rows_to_keep([col], self.missing, "reference")
+        inputs.refuse_missing([col], self.missing, "reference")
         kind = forced or _drift.column_kind(col, col)
         state: dict[str, Any] = {"name": col.name, "kind": kind, "source": col.kind,
                                  "floats": col.kind == "numeric" and col.values.dtype.kind == "f",
                                  "reference_rows": len(col) - col.n_missing, "reference_missing": col.n_missing,
                                  "current_missing": 0, "detector": None, "error": None}
-        keep = None if col.missing is None else ~col.missing
         try:
             if kind == "continuous":
-                values = inputs.as_float64(inputs.take(col.values, keep))
+                values = inputs.as_float64(col.present())
                 state["detector"] = native.PyStreamingContinuousDataDriftFlush(values, self.bins, _drift._NEVER,
                                                                                _drift._NEVER)
             else:
-                labels = _drift.category_labels(col, keep, state["floats"])
+                labels = _drift.category_labels(col, state["floats"])
                 state["detector"] = native.PyStreamingCategoricalDataDriftFlush(labels, _drift._NEVER,
                                                                                 _drift._NEVER)
         except ValueError as exc:
@@ -251,16 +250,15 @@ class Monitor:
 
     def _feature_rows(self, table: inputs.Table, state: dict[str, Any]) -> tuple[Any, int]:
         col = table.read(state["name"])
-        inputs.rows_to_keep([col], self.missing, "batch")
-        keep = None if col.missing is None else ~col.missing
+        inputs.refuse_missing([col], self.missing, "batch")
         if state["kind"] == "continuous":
             if col.kind == "text":
                 raise inputs.InputError(f"batch: column {col.name!r} holds text, the reference held numbers")
-            return inputs.as_float64(inputs.take(col.values, keep)), col.n_missing
+            return inputs.as_float64(col.present()), col.n_missing
         if (col.kind == "text") != (state["source"] == "text"):
             raise inputs.InputError(f"batch: column {col.name!r} holds {col.kind} values, the reference held "
                                     f"{state['source']} values")
-        return _drift.category_labels(col, keep, state["floats"]), col.n_missing
+        return _drift.category_labels(col, state["floats"]), col.n_missing
 
     def _facet_rows(self, table: inputs.Table, state: dict[str, Any]) -> tuple:
         col, keep, g, p = self._bias_masks(table, state["facet"])
