@@ -6,7 +6,7 @@ STAMP   := $(VENV)/.deps-stamp
 BUILD   := build/release
 ASAN    := build/asan
 
-.PHONY: demo test sanitize bench build clean docs browser
+.PHONY: demo test sanitize bench build clean docs browser deps fuzz-build fuzz fuzz-smoke refleak valgrind
 
 demo: build
 	$(PY) examples/monitoring_cycle.py
@@ -58,6 +58,54 @@ docs: build $(DOCS_STAMP)
 # Headless Chromium for the report's browser test (Debian's package; needs root).
 browser:
 	scripts/install_browser.sh
+
+# System tools of the reliability checks (debug CPython, clang 19,
+# valgrind); returns at once when they are installed.
+deps:
+	scripts/install_ci_deps.sh
+
+# libFuzzer harnesses (tests/fuzz/) over the pure C++ cores, with ASan and
+# UBSan. `make fuzz` runs each for FUZZ_SECONDS, `make fuzz-smoke` for 60 s
+# (CI); two run at a time.
+FUZZ         := build/fuzz
+FUZZ_SECONDS ?= 600
+fuzz-build: $(STAMP) deps
+	$(VENV)/bin/cmake -S tests/fuzz -B $(FUZZ) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	    -DCMAKE_CXX_COMPILER=clang++-19 -DPython3_EXECUTABLE=$(abspath $(PY)) >/dev/null
+	$(VENV)/bin/cmake --build $(FUZZ)
+
+fuzz: fuzz-build
+	scripts/run_fuzz.sh $(FUZZ) $(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	scripts/run_fuzz.sh $(FUZZ) 60
+
+# Reference leaks: every entry point, success and error paths, repeated on
+# Debian's debug CPython 3.11 with a debug-built NumPy (scripts/
+# refleak_env.sh); any steady growth of the total reference count or of
+# the allocated blocks fails (tests/refleak_driver.py).
+REFLEAK    := build/refleak
+REFLEAK_PY := $(REFLEAK)/venv/bin/python
+refleak: $(STAMP) deps
+	scripts/refleak_env.sh $(REFLEAK)/venv
+	$(VENV)/bin/cmake -S . -B $(REFLEAK)/build -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	    -DPython_EXECUTABLE=$(abspath $(REFLEAK_PY)) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-DPy_DEBUG >/dev/null
+	$(VENV)/bin/cmake --build $(REFLEAK)/build
+	rm -rf $(REFLEAK)/site && mkdir -p $(REFLEAK)/site/quorvant
+	cp -r python/quorvant/. $(REFLEAK)/site/quorvant/
+	cp $(REFLEAK)/build/_quorvant*.so $(REFLEAK)/site/quorvant/
+	PYTHONPATH=$(abspath $(REFLEAK)/site) $(REFLEAK_PY) tests/refleak_driver.py
+
+# The README's main job under valgrind memcheck: any memory error (invalid
+# read or write, use of uninitialised values, bad free) fails. The system
+# allocator replaces the interpreter's own so every block is tracked;
+# leak checking is left to `make refleak` (references) and the fuzz
+# harnesses' LeakSanitizer (the cores), since the interpreter keeps memory
+# until exit.
+valgrind: build deps
+	PYTHONMALLOC=malloc valgrind --tool=memcheck --error-exitcode=99 --leak-check=no \
+	    --track-origins=yes --num-callers=40 --suppressions=tests/valgrind/python.supp \
+	    $(PY) examples/monitoring_cycle.py >/dev/null
 
 clean:
 	rm -rf build $(VENV)

@@ -1,4 +1,5 @@
-"""Runs every benchmark in bench/ (bench_*.py, each with a main())."""
+"""Runs every benchmark in bench/ (bench_*.py, each with a main()), the
+table of targets (bench_floor) first."""
 
 from __future__ import annotations
 
@@ -11,7 +12,7 @@ sys.path.insert(0, str(HERE))
 
 
 def main(argv: list[str]) -> None:
-    names = sorted(p.stem for p in HERE.glob("bench_*.py"))
+    names = sorted((p.stem for p in HERE.glob("bench_*.py")), key=lambda n: (n != "bench_floor", n))
     if argv:
         names = [n for n in names if any(a in n for a in argv)]
     for name in names:

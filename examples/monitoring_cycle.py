@@ -2,8 +2,9 @@
 
 At training time we compute baseline metrics; in production we compute the
 same metrics on a recent batch, compare them with the baseline and report
-what drifted. Every section uses data generated here with a seeded RNG. The
-cycle ends with a Monitor's report written as one HTML page.
+what drifted. Every section uses data generated here with a seeded RNG. A
+Monitor is saved at the end of one day, loaded the next and merged with two
+shards; the cycle ends with a Monitor's report written as one HTML page.
 """
 
 from __future__ import annotations
@@ -39,6 +40,7 @@ def main() -> None:
     import demo_drift
     import demo_perf
     import demo_report
+    import demo_state
 
     rng = np.random.default_rng(2026)
     print("Quorvant monitoring cycle on sample data")
@@ -51,6 +53,8 @@ def main() -> None:
     demo_checks.main()
     print("\n== Production: data drift of the input features")
     demo_drift.main()
+    print("\n== Across days and machines: save, load and merge a Monitor")
+    demo_state.main()
     print("\n== Production: everything in one report")
     demo_report.main()
 

@@ -331,6 +331,55 @@ def test_bin_lookup_agrees_with_binary_search():
             assert [round(v * d.total_samples) for v in s["streamBins"]] == list(counts[: d.n_bins])
 
 
+def reference_counts(edges, values, bins):
+    """Bins by binary search over the edges (NaN below every edge)."""
+    e = np.array(edges)
+    b = np.searchsorted(e, values, side="right") + (values > e[-1])
+    return np.bincount(np.where(np.isnan(values), 0, b), minlength=bins)
+
+
+# Baselines whose equal spacing is exact, nearly exact or broken by
+# rounding (a large offset against a small spread), so that the computed
+# bin index is right, next to an edge, or unusable.
+BASELINES = st.tuples(
+    st.lists(st.integers(-1000, 1000), min_size=2, max_size=200),
+    st.sampled_from([0.0, 0.5, 1e6, 2.0**40, -3.0e15]),
+    st.sampled_from([1.0, 1e-3, 0.1, 1e-9, 7.0]),
+).map(lambda t: t[1] + np.array(t[0], dtype=np.float64) * t[2])
+
+
+@settings(max_examples=25 if SANITIZED else 150, deadline=None)
+@given(base=BASELINES, rule=st.sampled_from(["FreedmanDiaconis", "Scott", "Sturges"]),
+       seed=st.integers(0, 2**32 - 1))
+def test_batches_bin_like_a_binary_search_over_the_edges(base, rule, seed):
+    try:
+        d = ContDecay(base, rule, None)
+    except ValueError:
+        return  # refused baselines are covered elsewhere
+    assume(d.n_bins <= 50_000)
+    d.update_stream(0.0)
+    edges = d.export_snapshot()["binEdges"]
+    assert edges == ref.continuous_baseline(list(base), rule)[0]
+    e = np.array(edges)
+    rng = np.random.default_rng(seed)
+    lo, hi = base.min(), base.max()
+    probes = np.concatenate([
+        e, np.nextafter(e, -np.inf), np.nextafter(e, np.inf), base,
+        rng.uniform(lo - (hi - lo) * 0.1 - 1, hi + (hi - lo) * 0.1 + 1, 1500),
+        [np.nan, np.inf, -np.inf, 0.0, -0.0],
+    ])
+    rng.shuffle(probes)
+    counts = reference_counts(edges, probes, d.n_bins)
+    # The baseline histogram counts the baseline the same way.
+    assert d.export_baseline() == list(reference_counts(edges, base, d.n_bins) / base.size)
+    batch = q.PyContinuousDataDrift(base, rule)
+    one_shot = q.py_compute_drift_continuous_distribtuion(base, probes, ALL, rule)
+    assert batch.compute_drift_mutliple_criteria(probes, ALL) == one_shot
+    f = ContFlush(base, rule, None, None)
+    f.update_stream_batch(probes)
+    assert [round(v * f.total_samples) for v in f.export_snapshot()["streamBins"]] == list(counts)
+
+
 OPS = st.lists(
     st.one_of(
         st.tuples(st.just("one"), st.integers(0, 5)),

@@ -31,7 +31,7 @@ SRC = pathlib.Path(__file__).resolve().parent.parent / "src"
 BASE, SHARED, FAMILY, FRAME, FACE, MODULE = range(6)
 NAMES = ["base", "shared", "family", "frame", "face", "module"]
 DIRECTORIES = {
-    "common": BASE, "errors": BASE, "metrics": BASE, "config": BASE,
+    "common": BASE, "errors": BASE, "metrics": BASE, "config": BASE, "state": BASE,
     "data_handler": SHARED, "reporting": SHARED, "runtime": SHARED,
     "data_bias": FAMILY, "model_bias": FAMILY, "model_perf": FAMILY, "drift": FAMILY,
     "frame": FRAME,

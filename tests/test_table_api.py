@@ -511,3 +511,21 @@ def test_docstring_examples_run(module):
 def test_every_public_name_has_an_example():
     for name in ("drift", "bias", "performance", "check", "Monitor", "Label", "AtLeast", "AtMost", "Above", "Below"):
         assert ">>>" in (getattr(q, name).__doc__ or ""), name
+
+
+def test_importing_the_package_loads_the_layer_only_on_first_use():
+    import subprocess
+    import sys
+
+    from support import child_env
+
+    code = (
+        "import sys, quorvant\n"
+        "assert 'numpy' not in sys.modules and 'quorvant._drift' not in sys.modules\n"
+        "assert callable(quorvant.drift) and 'quorvant._drift' in sys.modules\n"
+        "assert 'Monitor' in dir(quorvant) and 'Monitor' in quorvant.__all__\n"
+    )
+    run = subprocess.run([sys.executable, "-c", code], env=child_env(), capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    with pytest.raises(AttributeError, match="no attribute 'nothing'"):
+        q.nothing  # noqa: B018

@@ -243,8 +243,7 @@ def _outcome(table: inputs.Table, arg: Any, role: str) -> _Outcome:
     name, spec = _one_column(arg, role)
     col = table.read(name)
     if spec is None:
-        present = inputs.take(col.values, None if col.missing is None else ~col.missing)
-        spec = _default_positive(col, present, role)
+        spec = _default_positive(col, col.present(), role)
     return _Outcome(name, spec, col)
 
 

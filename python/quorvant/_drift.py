@@ -5,6 +5,7 @@ from __future__ import annotations
 import os
 from collections.abc import Iterable, Mapping
 from concurrent.futures import ThreadPoolExecutor
+from functools import lru_cache
 from typing import Any
 
 import numpy as np
@@ -197,10 +198,15 @@ def _forced_kinds(names: list[str], categorical: Iterable[str] | None,
     return {**{n: "categorical" for n in cat}, **{n: "continuous" for n in cont}}
 
 
+@lru_cache(maxsize=1)
+def _cores() -> int:
+    return os.cpu_count() or 1
+
+
 def _workers(n_jobs: int, n_columns: int) -> int:
     if not isinstance(n_jobs, int) or n_jobs == 0 or n_jobs < -1:
         raise ValueError(f"n_jobs must be a positive number of threads or -1 (all cores), not {n_jobs!r}")
-    cores = os.cpu_count() or 1
+    cores = _cores()
     return max(1, min(cores if n_jobs == -1 else n_jobs, n_columns))
 
 
@@ -231,27 +237,83 @@ class _Unchecked(Exception):
 def _score_read(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tuple[str, ...], rule: str | None,
                 limits: dict[str, float | None], forced: str | None,
                 missing: str) -> tuple[dict[str, Any], Histogram | None]:
-    for col, arg in ((ref, "reference"), (cur, "current")):
-        inputs.rows_to_keep([col], missing, arg)  # raises under missing="error"
-    kind = forced or column_kind(ref, cur)
+    done = _unscanned_continuous(ref, cur, metrics, rule, forced, missing)
+    if done is not None:
+        scores, hist, n_bins = done
+        kind = "continuous"
+    else:
+        for col, arg in ((ref, "reference"), (cur, "current")):
+            inputs.refuse_missing([col], missing, arg)
+        kind = forced or column_kind(ref, cur)
     row: dict[str, Any] = {
         "column": name, "kind": kind,
         "reference_rows": len(ref) - ref.n_missing, "reference_missing": ref.n_missing,
         "current_rows": len(cur) - cur.n_missing, "current_missing": cur.n_missing,
         "bins": None, **{m: None for m in metrics}, "drifted": None, "error": None,
     }
-    try:
-        if kind == "continuous":
-            scores, hist, n_bins = _continuous(name, ref, cur, metrics, rule, checked=forced is None)
-        else:
-            scores, hist, n_bins = _categorical(name, ref, cur, metrics, checked=forced is None)
-    except _ColumnError as exc:
-        row["error"] = str(exc)
-        return row, None
+    if done is None:
+        try:
+            if kind == "continuous":
+                scores, hist, n_bins = _continuous(name, ref, cur, metrics, rule, checked=forced is None)
+            else:
+                scores, hist, n_bins = _categorical(name, ref, cur, metrics, checked=forced is None)
+        except _ColumnError as exc:
+            row["error"] = str(exc)
+            return row, None
     row.update(zip(metrics, scores))
     row["bins"] = n_bins
     row["drifted"] = any(limits[m] is not None and s >= limits[m] for m, s in zip(metrics, scores))
     return row, hist
+
+
+def _unscanned_continuous(ref: inputs.Column, cur: inputs.Column, metrics: tuple[str, ...], rule: str | None,
+                          forced: str | None, missing: str) -> tuple[list[float], Histogram, int] | None:
+    """A continuous float reference scored without scanning it for NaN, or
+    None to take the general path.
+
+    The native baseline refuses NaN (and too few or infinite values), so a
+    baseline built from the raw reference proves that no row of it is
+    missing, and the kind decided on the raw values (as if NaN-free) was
+    decided on the present values. A NaN of the current lands in the first
+    bin, with the values below the reference, so the current is only
+    scanned when that bin is not empty; if it holds NaN the stream is
+    emptied and fed the present values. Anything unusual (a refusal, a
+    current without values) goes the general way, which scans, decides and
+    reports it. (A reference decided continuous holds at least 4 distinct
+    values, so the check for a constant one is not needed here.)
+    """
+    if forced not in (None, "continuous") or ref.scanned or ref.kind != "numeric" or cur.kind != "numeric":
+        return None
+    r = ref.values
+    if r.dtype != np.float64 or len(cur) == 0:
+        return None
+    # A few spread rows (those the kind decision samples first) catch most
+    # columns with missing values before the work below is spent on them
+    # (it would be exact anyway, only wasted).
+    if np.isnan(np.minimum.reduce(r[:: max(1, r.shape[0] // inputs.SAMPLE_ROWS)])):
+        return None
+    if forced is None and not inputs.is_continuous(r, nan_free=True):
+        return None
+    r = inputs.as_float64(r)
+    try:
+        detector = native.PyStreamingContinuousDataDriftFlush(r, rule, _NEVER, _NEVER)
+    except ValueError:
+        return None
+    ref.known_complete()
+    c = inputs.as_float64(cur.values)
+    detector.update_stream_batch(c)
+    snap = detector.export_snapshot()
+    if snap["streamBins"][0] == 0.0:
+        cur.known_complete()
+    elif cur.n_missing:
+        inputs.refuse_missing([cur], missing, "current")
+        if cur.n_missing == len(cur):
+            return None
+        detector.flush()
+        detector.update_stream_batch(inputs.as_float64(cur.present()))
+        snap = detector.export_snapshot()
+    scores = detector.compute_drift_multiple_criteria(list(metrics))
+    return scores, histogram_of("continuous", detector, snap), detector.n_bins
 
 
 def column_kind(ref: inputs.Column, cur: inputs.Column) -> str:
@@ -267,12 +329,9 @@ def column_kind(ref: inputs.Column, cur: inputs.Column) -> str:
         )
     if ref.kind != "numeric":
         return "categorical"
-    present = inputs.take(ref.values, None if ref.missing is None else ~ref.missing)
-    return "continuous" if inputs.is_continuous(present) else "categorical"
-
-
-def _present(col: inputs.Column) -> np.ndarray:
-    return inputs.take(col.values, None if col.missing is None else ~col.missing)
+    # Missing rows are all the NaNs a numeric column holds: the present
+    # values have none.
+    return "continuous" if inputs.is_continuous(ref.present(), nan_free=True) else "categorical"
 
 
 def _continuous(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tuple[str, ...], rule: str | None,
@@ -280,8 +339,10 @@ def _continuous(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tupl
     for col in (ref, cur):
         if col.kind == "text":
             raise inputs.InputError(f"column {name!r} holds text; it can only be scored as categorical")
-    r = inputs.as_float64(_present(ref))
-    c = inputs.as_float64(_present(cur))
+    # A contiguous float64 column without missing rows goes to the native
+    # faces as it is; anything else costs one compaction or conversion.
+    r = inputs.as_float64(ref.present())
+    c = inputs.as_float64(cur.present())
     if r.size < 2:
         raise _ColumnError(f"the reference has {r.size} values (needs at least 2)")
     if c.size == 0:
@@ -300,23 +361,57 @@ def _continuous(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tupl
     return scores, hist, detector.n_bins
 
 
-def category_labels(col: inputs.Column, keep: np.ndarray | None, floats: bool) -> list:
-    """The labels of a column's rows as the native categorical faces read
-    them: text as is, booleans as "False"/"True", numbers by their value
-    ("3", or "3.0" when either table holds floats)."""
-    values = inputs.take(col.values, keep)
+def category_labels(col: inputs.Column, floats: bool) -> list:
+    """The labels of a column's present rows as the native categorical faces
+    read them: text as is, booleans as "False"/"True", numbers by their value
+    ("3", or "3.0" when either table holds floats; 0.0 and -0.0 are one
+    number, "0.0").
+
+    The native faces count labels, so the order of the rows does not change
+    a result: where the labels are known as counts (categorical codes,
+    booleans, numbers) the list holds each label's rows together, which
+    costs one list of the rows and no Python object per row.
+    """
     if col.kind == "text":
-        return inputs.as_label_list(values)
+        if col.codes is not None:
+            return _repeated(col.categories, _code_counts(col))
+        if col.unicode is not None:
+            counted = inputs.unicode_counts(col.unicode)
+            if counted is not None:
+                return _repeated(*counted)
+        return inputs.as_label_list(col.present())
+    values = col.present()
     if col.kind == "bool":
-        table = np.array(["False", "True"], dtype=object)
-        return inputs.as_label_list(table[values.astype(np.intp)])
-    unique, inverse = np.unique(values, return_inverse=True)
+        n_true = int(np.count_nonzero(values))
+        return _repeated(["False", "True"], [values.shape[0] - n_true, n_true])
+    unique, counts = np.unique(values, return_counts=True)
     if floats:
-        names = [repr(float(v)) for v in unique]
+        names = [repr(v + 0.0) for v in unique.astype(np.float64).tolist()]
     else:
-        names = [str(int(v)) for v in unique]
-    table = np.array(names + [None], dtype=object)[:-1] if names else np.empty(0, dtype=object)
-    return inputs.as_label_list(table[inverse.reshape(-1)])
+        names = [str(v) for v in unique.tolist()]
+    return _repeated(names, counts.tolist())
+
+
+def _code_counts(col: inputs.Column) -> list[int]:
+    """Rows per category of a coded text column (missing rows left out)."""
+    codes = col.codes if col.missing is None else col.codes[~col.missing]
+    n = len(col.categories)
+    if n <= 8:  # a comparison per category beats bincount's conversion to intp
+        return [int(np.count_nonzero(codes == i)) for i in range(n)]
+    return np.bincount(codes, minlength=n).tolist()
+
+
+def _repeated(labels: list[str], counts: list[int]) -> list[str]:
+    """Each label `count` times, in runs (the first run is the list itself:
+    one copy less)."""
+    out: list[str] | None = None
+    for label, count in zip(labels, counts):
+        if count:
+            if out is None:
+                out = [label] * count
+            else:
+                out += [label] * count
+    return out if out is not None else []
 
 
 def _categorical(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tuple[str, ...],
@@ -324,8 +419,8 @@ def _categorical(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tup
     floats = any(c.kind == "numeric" and c.values.dtype.kind == "f" for c in (ref, cur))
     if ref.kind != cur.kind and "text" in (ref.kind, cur.kind) and (ref.unchecked or cur.unchecked):
         raise _Unchecked
-    r = category_labels(ref, None if ref.missing is None else ~ref.missing, floats)
-    c = category_labels(cur, None if cur.missing is None else ~cur.missing, floats)
+    r = category_labels(ref, floats)
+    c = category_labels(cur, floats)
     if not r:
         raise _ColumnError("the reference column has no values")
     if not c:
@@ -345,14 +440,16 @@ def _categorical(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tup
     return scores, hist, detector.n_bins
 
 
-def histogram_of(kind: str, detector: Any) -> Histogram:
-    """The bins behind a flush-mode detector's scores, from its exports."""
+def histogram_of(kind: str, detector: Any, snap: dict | None = None) -> Histogram:
+    """The bins behind a flush-mode detector's scores, from its exports
+    (`snap`: the continuous snapshot, when already exported)."""
     total = float(detector.total_samples)
     if kind == "continuous":
-        snap = detector.export_snapshot()
+        snap = detector.export_snapshot() if snap is None else snap
         # streamBins are counts / total: rounding back recovers the counts.
-        return Histogram("continuous", snap["binEdges"], None, snap["baselineBins"], snap["streamBins"],
-                         [float(round(s * total)) for s in snap["streamBins"]])
+        # rint rounds half to even, as round() does, on the same products.
+        counts = np.rint(np.asarray(snap["streamBins"], dtype=np.float64) * total).tolist()
+        return Histogram("continuous", snap["binEdges"], None, snap["baselineBins"], snap["streamBins"], counts)
     shares, counts = detector.export_baseline(), detector.export_snapshot()
     labels = sorted(shares, key=lambda s: s.encode("utf-8", "surrogatepass"))  # the native bin order
     seen = [counts[k] for k in labels]

@@ -24,8 +24,8 @@ from __future__ import annotations
 import os
 import re
 from collections.abc import Mapping
-from dataclasses import dataclass
 from fractions import Fraction
+from functools import lru_cache
 from typing import Any
 
 import narwhals.stable.v2 as nw
@@ -39,30 +39,110 @@ class InputError(ValueError):
     """A table or column the layer cannot read, with what to do about it."""
 
 
-@dataclass(frozen=True, slots=True, eq=False)
+#: ``missing`` of a float column not looked at yet (see :class:`Column`).
+UNSCANNED = object()
+
+
 class Column:
     """One column as the layer reads it.
 
     ``values`` is 1-D: integers or floats (``numeric``; missing rows NaN),
     ``bool`` (missing rows False) or an object array of ``str`` (``text``;
     missing rows None). ``missing`` is a bool mask, or None when no row is
-    missing.
+    missing; ``n_missing`` its count.
+
+    The NaNs of a float column are looked for once, in one pass, on first
+    use of ``missing``, ``n_missing`` or :meth:`present`, so that a caller
+    that learns otherwise that none is there (the native continuous
+    baseline refuses NaN) can skip the pass: :meth:`known_complete`.
+
+    Text read from a source that stores each label once (categoricals, Arrow
+    dictionaries) keeps ``codes`` (an integer array, -1 for a missing row)
+    into ``categories`` (the distinct labels), and a NumPy '<U' array is kept
+    as ``unicode``: the drift layer counts labels from them (see
+    :func:`unicode_counts`), and the per-row ``values`` (an object array of
+    str) are only built if something asks for them.
     """
 
-    name: str
-    kind: str
-    values: np.ndarray
-    missing: np.ndarray | None
-    #: Text taken on trust from a list or object array: its first value is a
-    #: str, the rest was not looked at (see :func:`verified`).
-    unchecked: bool = False
+    __slots__ = ("name", "kind", "unchecked", "codes", "categories", "unicode", "_values", "_missing",
+                 "_n_missing", "_present")
 
-    def __len__(self) -> int:
-        return len(self.values)
+    def __init__(self, name: str, kind: str, values: np.ndarray | list | None, missing: Any,
+                 unchecked: bool = False, *, codes: np.ndarray | None = None, categories: list[str] | None = None,
+                 unicode: np.ndarray | None = None) -> None:
+        self.name = name
+        self.kind = kind
+        #: Text taken on trust from a list or object array: its first value is
+        #: a str, the rest was not looked at (see :func:`verified`).
+        self.unchecked = unchecked
+        self.codes = codes
+        self.categories = categories
+        self.unicode = unicode
+        self._values = values
+        self._missing = missing
+        self._n_missing = None if missing is UNSCANNED else (0 if missing is None else int(np.count_nonzero(missing)))
+        self._present = None
+
+    @property
+    def values(self) -> np.ndarray | list:
+        if self._values is None:  # built once, on first use
+            if self.codes is None:
+                self._values = labels_from_unicode(self.unicode)
+            else:  # codes into categories: one gather
+                table = np.empty(len(self.categories) + 1, dtype=object)
+                table[:-1] = self.categories
+                self._values = table[self.codes]
+        return self._values
+
+    @property
+    def missing(self) -> np.ndarray | None:
+        if self._missing is UNSCANNED:
+            self._scan()
+        return self._missing
 
     @property
     def n_missing(self) -> int:
-        return 0 if self.missing is None else int(np.count_nonzero(self.missing))
+        if self._missing is UNSCANNED:
+            self._scan()
+        return self._n_missing
+
+    def _scan(self) -> None:
+        values = self._values
+        # The minimum is NaN exactly when some value is (NaN propagates
+        # through it), and it is the cheapest full pass NumPy offers: the
+        # mask is only built when a value is missing.
+        nan = np.isnan(values) if values.size and np.isnan(np.minimum.reduce(values)) else None
+        self._missing = nan
+        self._n_missing = 0 if nan is None else int(np.count_nonzero(nan))
+
+    @property
+    def scanned(self) -> bool:
+        """Whether the missing rows are known (the scan is done or not needed)."""
+        return self._missing is not UNSCANNED
+
+    def known_complete(self) -> None:
+        """Records that no row is missing, learnt without a scan."""
+        if self._missing is UNSCANNED:
+            self._missing, self._n_missing = None, 0
+
+    def present(self) -> np.ndarray | list:
+        """The values of the rows that are not missing: the values themselves
+        when none is (no copy), else one compaction, done once."""
+        if self._present is None:
+            values = self.values
+            if self.missing is not None:
+                values = np.asarray(values, dtype=values.dtype if isinstance(values, np.ndarray) else object)
+                values = values[~self.missing]
+            self._present = values
+        return self._present
+
+    def __len__(self) -> int:
+        if self._values is not None:
+            return len(self._values)
+        return len(self.codes) if self.codes is not None else len(self.unicode)
+
+    def __repr__(self) -> str:
+        return f"Column({self.name!r}, {self.kind}, {len(self)} rows)"
 
 
 # ---------------------------------------------------------------------------
@@ -72,12 +152,13 @@ class Column:
 class Table:
     """Column access to one input table, whatever library holds it."""
 
-    __slots__ = ("arg", "names", "n_rows", "_frame", "_mapping")
+    __slots__ = ("arg", "names", "n_rows", "_frame", "_mapping", "_pandas")
 
     def __init__(self, data: Any, arg: str) -> None:
         self.arg = arg
         self._frame = None
         self._mapping = None
+        self._pandas = None
         if isinstance(data, Mapping):
             self._mapping = data
             self.names = [str(k) for k in data]
@@ -87,6 +168,17 @@ class Table:
                 raise InputError(f"{arg}: columns differ in length ({detail}); give every column the same rows")
             self.n_rows = next(iter(lengths.values()), 0)
             return
+        if _is_pandas(data, "DataFrame") and data.columns.nlevels == 1:
+            # pandas hands out its columns several times faster than through
+            # narwhals (whose wrapping costs more than the column itself), and
+            # read_column takes a pandas Series as it is.
+            keys = data.columns.tolist()
+            names = [str(k) for k in keys]
+            if len(set(names)) == len(names):
+                self._pandas = (data, dict(zip(names, keys)))
+                self.names = names
+                self.n_rows = int(data.shape[0])
+                return
         frame = nw.from_native(data, eager_only=True, pass_through=True)
         if not isinstance(frame, nw.DataFrame):
             lazy = nw.from_native(data, pass_through=True)
@@ -107,6 +199,9 @@ class Table:
         if self._mapping is not None:
             key = name if name in self._mapping else next(k for k in self._mapping if str(k) == name)
             return self._mapping[key]
+        if self._pandas is not None:
+            frame, keys = self._pandas
+            return frame[keys[name]]
         return self._frame.get_column(name)
 
     def read(self, name: str) -> Column:
@@ -153,6 +248,10 @@ def read_column(obj: Any, name: str, trust_text: bool = False) -> Column:
     """
     if isinstance(obj, Column):
         return obj
+    if _is_pandas(obj, "Series"):
+        col = _from_pandas(obj, name)
+        if col is not None:
+            return col
     series = _as_series(obj)
     if series is not None:
         return _from_series(series, name)
@@ -169,6 +268,25 @@ def read_column(obj: Any, name: str, trust_text: bool = False) -> Column:
     except (TypeError, ValueError) as exc:
         raise InputError(f"column {name!r}: cannot be read as a column ({exc})") from None
     return _from_numpy(array, name)
+
+
+def _is_pandas(obj: Any, kind: str) -> bool:
+    """Whether `obj` is a pandas DataFrame or Series (not a subclass), told
+    without importing pandas."""
+    cls = type(obj)
+    return cls.__name__ == kind and cls.__module__.partition(".")[0] == "pandas"
+
+
+def _from_pandas(s: Any, name: str) -> Column | None:
+    """A pandas Series of a NumPy dtype or a categorical, read directly (the
+    narwhals path gives the same column at several times the fixed cost);
+    None for any other dtype."""
+    dtype = s.dtype
+    if isinstance(dtype, np.dtype):
+        return _from_numpy(s.to_numpy(), name) if dtype.kind in "fiub" else None
+    if getattr(dtype, "name", "") == "category":
+        return _coded_text(name, s.array.codes, dtype.categories.tolist())
+    return None
 
 
 def _starts_with_text(obj: Any) -> bool:
@@ -239,20 +357,18 @@ def _from_series(s: Any, name: str) -> Column:
 
 
 def _null_mask(s: Any) -> np.ndarray | None:
-    if s.null_count() == 0:
+    if s.implementation.is_pandas_like():
+        dtype = getattr(nw.to_native(s), "dtype", None)
+        if isinstance(dtype, np.dtype) and dtype.kind in "biu":  # a NumPy dtype that holds no missing value
+            return None
+    if s.null_count() == 0:  # O(1) in Arrow and polars, which keep the count
         return None
     return np.asarray(s.is_null().to_numpy(), dtype=bool)
 
 
 def _numeric(name: str, values: np.ndarray) -> Column:
-    missing = None
-    # A sum is NaN when any value is (or when infinities cancel): one cheap
-    # pass decides whether the mask is needed.
-    if values.dtype.kind == "f" and values.size and np.isnan(np.sum(values)):
-        nan = np.isnan(values)
-        if nan.any():
-            missing = nan
-    return Column(name, "numeric", values, missing)
+    # Integers hold no missing value; floats are scanned for NaN on first use.
+    return Column(name, "numeric", values, UNSCANNED if values.dtype.kind == "f" else None)
 
 
 def _from_numpy(a: np.ndarray, name: str) -> Column:
@@ -273,7 +389,7 @@ def _from_numpy(a: np.ndarray, name: str) -> Column:
     if kind == "b":
         return Column(name, "bool", a, None)
     if kind == "U":
-        return Column(name, "text", labels_from_unicode(a), None)
+        return Column(name, "text", None, None, unicode=a)
     if kind == "O":
         return _from_objects(a, name)
     if kind in "Mm":
@@ -354,9 +470,42 @@ def _from_objects(a: np.ndarray, name: str) -> Column:
 #
 # The native drift faces take sequences of str. Building them must not cost a
 # Python str per row where the source stores each label once: categoricals and
-# Arrow dictionaries become an object array that repeats the few label
-# objects. Plain '<U' arrays still pay one str per row; that one step lives in
-# labels_from_unicode until the native faces read such arrays themselves.
+# Arrow dictionaries keep their codes, and a '<U' array of a few short labels
+# is counted (unicode_counts). Any other '<U' array still pays one str per row;
+# that one step lives in labels_from_unicode until the native faces read such
+# arrays themselves.
+
+
+def unicode_counts(a: np.ndarray) -> tuple[list[str], list[int]] | None:
+    """The distinct labels of a '<U' array of a few short labels and their
+    row counts, without a str per row; None for any other array.
+
+    Labels of at most 8 characters, each below U+0100, pack into one 64-bit
+    key (a byte per character, zero-padded): two rows hold the same label
+    exactly when their keys are equal, as their zero-padded UCS-4 bytes are.
+    The keys of a small sample name the labels and every row is counted
+    against them; the counts account for every row only if no label was
+    missed (the keys are distinct, so no row is counted twice), else the
+    array goes the general way.
+    """
+    n = a.shape[0]
+    width = a.dtype.itemsize // 4
+    if n == 0 or not 0 < width <= 8 or not (np.little_endian and a.dtype.str.startswith("<")):
+        return None
+    chars = np.ascontiguousarray(a).view(np.uint32).reshape(n, width)
+    if chars.max() > 0xFF:
+        return None
+    packed = np.zeros((n, 8), dtype=np.uint8)
+    packed[:, :width] = chars
+    keys = packed.view(np.uint64).reshape(n)
+    named = _distinct_values(keys[:: max(1, n // SAMPLE_ROWS)])
+    if named.size > _FEW:
+        return None
+    counts = [int(np.count_nonzero(keys == key)) for key in named.tolist()]
+    if sum(counts) != n:
+        return None
+    points = named.view(np.uint8).reshape(-1, 8)[:, :width].astype(np.uint32)
+    return points.view(f"<U{width}").reshape(-1).tolist(), counts
 
 
 def labels_from_unicode(a: np.ndarray) -> np.ndarray:
@@ -364,15 +513,21 @@ def labels_from_unicode(a: np.ndarray) -> np.ndarray:
     return a.astype(object)
 
 
-def _label_table(labels: list[Any], name: str) -> np.ndarray:
-    """The few distinct labels as an object array with a trailing None, so
-    that taking index -1 gives a missing row."""
-    table = np.empty(len(labels) + 1, dtype=object)
-    for i, v in enumerate(labels):
+def _category_list(labels: list[Any], name: str) -> list[str]:
+    """The distinct labels of a categorical or dictionary, checked to be text."""
+    for v in labels:
         if not isinstance(v, str):
             raise InputError(f"column {name!r}: a categorical of non-text categories; cast it to numbers or text")
-        table[i] = v
-    return table
+    return labels
+
+
+def _coded_text(name: str, codes: np.ndarray, categories: list[Any]) -> Column:
+    """Text as codes (-1 for a missing row) into the distinct labels."""
+    categories = _category_list(categories, name)
+    missing = None
+    if codes.size and np.minimum.reduce(codes) < 0:
+        missing = codes < 0
+    return Column(name, "text", None, missing, codes=codes, categories=categories)
 
 
 def _text_from_series(s: Any, name: str) -> Column:
@@ -381,10 +536,7 @@ def _text_from_series(s: Any, name: str) -> Column:
     if s.implementation.is_pandas_like():
         ndt = getattr(native, "dtype", None)
         if ndt is not None and getattr(ndt, "name", "") == "category":
-            codes = np.asarray(native.cat.codes.to_numpy(), dtype=np.intp)
-            table = _label_table(list(native.cat.categories), name)
-            missing = codes < 0
-            return Column(name, "text", table[codes], missing if missing.any() else None)
+            return _coded_text(name, np.asarray(native.cat.codes.to_numpy()), list(native.cat.categories))
         if ndt == object:
             values = np.asarray(native.to_numpy(), dtype=object)
             return _text_column(name, values, _null_mask(s))
@@ -416,12 +568,20 @@ def _text_from_arrow(arr: Any, name: str) -> Column:
         combined = pa.concat_arrays(chunks) if len(chunks) > 1 else chunks[0]
         chunks = [combined.dictionary_encode()]
     dictionary = chunks[0].dictionary
-    table = _label_table(dictionary.to_pylist(), name)
-    codes = np.concatenate(
-        [np.asarray(c.indices.fill_null(-1).to_numpy(zero_copy_only=False), dtype=np.intp) for c in chunks]
-    )
-    missing = codes < 0
-    return Column(name, "text", table[codes], missing if missing.any() else None)
+    codes = [_indices(c.indices) for c in chunks]
+    codes = codes[0] if len(codes) == 1 else np.concatenate(codes)
+    return _coded_text(name, codes, dictionary.to_pylist())
+
+
+def _indices(indices: Any) -> np.ndarray:
+    """Dictionary indices as a NumPy array, -1 where the row is null."""
+    import pyarrow as pa
+
+    if pa.types.is_unsigned_integer(indices.type):  # -1 needs a signed type
+        indices = indices.cast(pa.int64())
+    if indices.null_count:
+        indices = indices.fill_null(-1)
+    return indices.to_numpy(zero_copy_only=False)
 
 
 def as_label_list(values: np.ndarray | list) -> list:
@@ -450,14 +610,22 @@ def rows_to_keep(columns: list[Column], missing: str, context: str) -> np.ndarra
     masks = [c.missing for c in columns if c.missing is not None]
     if not masks:
         return None
-    if missing == "error":
-        first = next(c for c in columns if c.missing is not None)
+    refuse_missing(columns, missing, context)
+    drop = masks[0] if len(masks) == 1 else np.logical_or.reduce(masks)
+    return ~drop
+
+
+def refuse_missing(columns: list[Column], missing: str, context: str) -> None:
+    """Under ``missing="error"``, raises naming the first column with a
+    missing value."""
+    if missing != "error":
+        return
+    first = next((c for c in columns if c.missing is not None), None)
+    if first is not None:
         raise InputError(
             f"{context}: column {first.name!r} has {first.n_missing} missing values (NaN, None or null); "
             "fill or drop them, or pass missing='drop' to leave those rows out"
         )
-    drop = masks[0] if len(masks) == 1 else np.logical_or.reduce(masks)
-    return ~drop
 
 
 def take(values: np.ndarray, keep: np.ndarray | None) -> np.ndarray:
@@ -524,27 +692,171 @@ def distribution_heuristic() -> np.float32:
     return _heuristic
 
 
-def is_continuous(values: np.ndarray) -> bool:
+@lru_cache(maxsize=1024)
+def _continuous_bound(n: int, heuristic_bits: int) -> int | None:
+    heuristic = np.uint32(heuristic_bits).view(np.float32)
+    total = np.float32(n)
+
+    def rule(k: int) -> bool:
+        return bool(np.float32(k) / total > heuristic)
+
+    # k / n in 32-bit floats never decreases as k grows: bisect for the
+    # first count where the rule holds, evaluating the very same expression.
+    if n < 4 or not rule(n):
+        return None
+    lo, hi = 4, n
+    while lo < hi:
+        mid = (lo + hi) // 2
+        if rule(mid):
+            hi = mid
+        else:
+            lo = mid + 1
+    return lo
+
+
+def continuous_bound(n: int, heuristic: Any = None) -> int | None:
+    """The smallest distinct count k (4 <= k <= n) with k / n, in 32-bit
+    floats, above the heuristic: n values are continuous exactly when they
+    hold at least that many distinct values. None when no count is enough."""
+    h = distribution_heuristic() if heuristic is None else np.float32(heuristic)
+    return _continuous_bound(int(n), int(np.asarray(h, dtype=np.float32).view(np.uint32)))
+
+
+def is_continuous(values: np.ndarray, heuristic: Any = None, nan_free: bool = False) -> bool:
     """The native rule on numeric values: fewer than 4 distinct values is
     discrete; otherwise continuous when distinct / total, in 32-bit floats,
-    exceeds the heuristic. Floats count distinct bit patterns."""
-    n = values.shape[0]
-    if n < 4:
+    exceeds the heuristic. Floats count distinct bit patterns, and every NaN
+    is a new value (`nan_free`: the caller knows there is none).
+
+    The count stops as soon as the answer is known, so most columns never
+    pay for a full sort (see :func:`_has_distinct`)."""
+    bound = continuous_bound(values.shape[0], heuristic)
+    if bound is None:
         return False
-    keys = values.view(np.uint64) if values.dtype == np.float64 else values
-    if values.dtype.kind == "f" and values.dtype != np.float64:
-        keys = values.astype(np.float64).view(np.uint64)
-    heuristic = distribution_heuristic()
+    keys, nans = _distinct_keys(values, nan_free)
+    return _has_distinct(keys, bound - nans)
 
-    def ratio_above(k: int) -> bool:
-        return bool(k >= 4 and np.float32(k) / np.float32(n) > heuristic)
 
-    def distinct(x: np.ndarray) -> int:
-        x = np.sort(x)
-        return int(x.size and 1 + np.count_nonzero(x[1:] != x[:-1]))
+def _distinct_keys(values: np.ndarray, nan_free: bool) -> tuple[np.ndarray, int]:
+    """Values that are equal exactly when they count as one distinct value
+    (the bit pattern of a float, an integer itself), without the NaNs, and
+    the number of NaNs (each one a distinct value)."""
+    if not values.dtype.isnative:
+        values = values.astype(values.dtype.newbyteorder("="))
+    if values.dtype.kind != "f":
+        return (values.view(np.uint8) if values.dtype == bool else values), 0
+    keys = values.view(np.dtype(f"u{values.dtype.itemsize}"))
+    if nan_free or not values.size or not np.isnan(np.minimum.reduce(values)):
+        return keys, 0
+    nan = np.isnan(values)
+    return keys[~nan], int(np.count_nonzero(nan))
 
-    # Most continuous columns show it in a prefix just past the bound.
-    bound = int(min(n, np.ceil(float(heuristic) * n) + 2)) if np.isfinite(heuristic) and heuristic > 0 else n
-    if bound < n and ratio_above(distinct(keys[:bound])):
+
+#: A sample with at most this many distinct values names the values of the
+#: column: one comparison pass per value finds the rows outside them.
+_FEW = 16
+#: Rows of the small sample that looks for such a column.
+SAMPLE_ROWS = 256
+
+
+def _has_distinct(keys: np.ndarray, need: int, depth: int = 0) -> bool:
+    """Whether `keys` hold at least `need` distinct values, decided exactly.
+
+    Two facts make the shortcuts exact: the distinct values of a subset are
+    at most those of the whole (a sample with `need` of them proves it), and
+    with S the distinct values of a subset, the whole holds |S| plus the
+    distinct values among the rows outside S (which are at most that many
+    rows).
+    """
+    m = keys.shape[0]
+    if need <= 0:
         return True
-    return ratio_above(distinct(keys))
+    if need > m:
+        return False
+    step = max(1, m // SAMPLE_ROWS)
+    picked = keys[::step]
+    sample = _distinct_values(picked)
+    if sample.size >= need or step == 1:
+        return sample.size >= need
+    if sample.size <= _FEW and depth < 2:
+        # A column of a few values: the rows outside the sample's values.
+        outside = keys != sample[0]
+        scratch = np.empty_like(outside)
+        for v in sample[1:]:
+            np.not_equal(keys, v, out=scratch)
+            outside &= scratch
+        rest = int(np.count_nonzero(outside))
+        if rest < need - sample.size:
+            return False
+        return _has_distinct(keys[outside], need - sample.size, depth + 1)
+    size = need + need // 8 + 64
+    if sample.size * 8 >= picked.size * 7 and size < m:
+        # Nearly every sampled value distinct: most likely continuous, which
+        # a part of the rows a little larger than `need` proves.
+        if _distinct_count(_folded(_spread_blocks(keys, size)), in_place=True) >= need:
+            return True
+    # Integer keys (float bit patterns too) close together: mark them.
+    counted = _range_count(keys)
+    return (counted if counted is not None else _distinct_count(keys)) >= need
+
+
+def _spread_blocks(keys: np.ndarray, size: int) -> np.ndarray:
+    """About `size` rows of `keys` in eight contiguous blocks spread over it
+    (contiguous reads; spread so that rows sorted or grouped by something
+    else are still sampled across)."""
+    block = -(-size // 8)
+    room = keys.shape[0] - block
+    return np.concatenate([keys[room * i // 7:room * i // 7 + block] for i in range(8)])
+
+
+def _distinct_values(keys: np.ndarray) -> np.ndarray:
+    """The distinct values of a small array, ascending (np.unique costs
+    several times more at this size)."""
+    ordered = np.sort(keys)
+    if ordered.size < 2:
+        return ordered
+    first = np.empty(ordered.shape, dtype=bool)
+    first[0] = True
+    np.not_equal(ordered[1:], ordered[:-1], out=first[1:])
+    return ordered[first]
+
+
+def _folded(keys: np.ndarray) -> np.ndarray:
+    """64-bit keys folded to 32 bits (high half xor low half), which sort in
+    half the time. Equal keys fold to equal values, so the folded array holds
+    at most as many distinct values: a count reached there is reached by the
+    keys (the converse does not hold, so only a proof uses it)."""
+    if keys.dtype.itemsize != 8:
+        return keys
+    halves = keys.view(np.uint32).reshape(-1, 2)
+    return np.bitwise_xor(halves[:, 0], halves[:, 1])
+
+
+def _distinct_count(keys: np.ndarray, in_place: bool = False) -> int:
+    if not keys.size:
+        return 0
+    if in_place:
+        keys.sort()
+        ordered = keys
+    else:
+        ordered = np.sort(keys)
+    return 1 + int(np.count_nonzero(ordered[1:] != ordered[:-1]))
+
+
+def _range_count(keys: np.ndarray) -> int | None:
+    """The distinct count of integers over a modest range, by marking each
+    value's offset from the minimum (None when the range is too wide)."""
+    lo, hi = keys.min(), keys.max()
+    span = int(hi) - int(lo)
+    if span >= max(4 * keys.shape[0], 1024) or span >= 1 << 24:
+        return None
+    if keys.dtype.itemsize == 8:
+        # The difference in the unsigned type wraps to the true one, which
+        # lies in [0, span] and so is also a valid intp.
+        unsigned = np.dtype(np.uint64)
+        offsets = (keys.view(unsigned) - np.asarray(lo, dtype=keys.dtype).view(unsigned)).view(np.intp)
+    else:
+        offsets = keys.astype(np.intp) - int(lo)
+    seen = np.zeros(span + 1, dtype=bool)
+    seen[offsets] = True
+    return int(np.count_nonzero(seen))

@@ -70,6 +70,15 @@ class PyCategoricalDataDrift:
     """Batch categorical data drift detector. Computes drift metrics between a fixed
     baseline label distribution and a runtime label slice on each call."""
     def __init__(self, baseline_data: Sequence[str]) -> None: ...
+    # State that travels (docs/state.md, docs/state-format.md).
+    def to_state(self) -> bytes:
+        """The whole state as a versioned, checksummed payload that from_state() loads."""
+    @classmethod
+    def from_state(cls, data: bytes | bytearray | memoryview) -> "PyCategoricalDataDrift":
+        """An object from to_state() bytes; anything else raises ValueError saying why."""
+    def __reduce__(self) -> tuple[object, tuple[bytes]]: ...
+    def __copy__(self) -> "PyCategoricalDataDrift": ...
+    def __deepcopy__(self, memo: object) -> "PyCategoricalDataDrift": ...
     def compute_drift(self, runtime_data: Sequence[str], drift_type: str) -> float:
         """One score of the runtime labels against the baseline."""
     def compute_drift_mutliple_criteria(self, runtime_data: Sequence[str], drift_types: Sequence[str]) -> list[float]:
@@ -85,6 +94,15 @@ class PyContinuousDataDrift:
     """Batch continuous data drift detector. Computes drift metrics between a fixed
     baseline histogram and a runtime data slice on each call."""
     def __init__(self, baseline_data: npt.NDArray[np.float64], quantile_type_str: str | None) -> None: ...
+    # State that travels (docs/state.md, docs/state-format.md).
+    def to_state(self) -> bytes:
+        """The whole state as a versioned, checksummed payload that from_state() loads."""
+    @classmethod
+    def from_state(cls, data: bytes | bytearray | memoryview) -> "PyContinuousDataDrift":
+        """An object from to_state() bytes; anything else raises ValueError saying why."""
+    def __reduce__(self) -> tuple[object, tuple[bytes]]: ...
+    def __copy__(self) -> "PyContinuousDataDrift": ...
+    def __deepcopy__(self, memo: object) -> "PyContinuousDataDrift": ...
     def compute_drift(self, runtime_data: npt.NDArray[np.float64], drift_type: str) -> float:
         """One score of the runtime values against the baseline histogram."""
     def compute_drift_mutliple_criteria(
@@ -109,6 +127,17 @@ class PyStreamingContinuousDataDriftFlush:
         flush_rate_opt: int | None,
         flush_cadence_opt: int | None,
     ) -> None: ...
+    # State that travels (docs/state.md, docs/state-format.md).
+    def to_state(self) -> bytes:
+        """The whole state as a versioned, checksummed payload that from_state() loads."""
+    @classmethod
+    def from_state(cls, data: bytes | bytearray | memoryview) -> "PyStreamingContinuousDataDriftFlush":
+        """An object from to_state() bytes; anything else raises ValueError saying why."""
+    def __reduce__(self) -> tuple[object, tuple[bytes]]: ...
+    def __copy__(self) -> "PyStreamingContinuousDataDriftFlush": ...
+    def __deepcopy__(self, memo: object) -> "PyStreamingContinuousDataDriftFlush": ...
+    def merge(self, other: "PyStreamingContinuousDataDriftFlush") -> None:
+        """Adds what `other` has accumulated (counts exactly, float sums in one addition each)."""
     def compute_drift(self, drift_type: str) -> float:
         """One score of the stream against the baseline (never flushes)."""
     def compute_drift_multiple_criteria(self, drift_types: Sequence[str]) -> list[float]:
@@ -141,6 +170,17 @@ class PyStreamingContinuousDataDriftDecay:
     def __init__(
         self, baseline_data: npt.NDArray[np.float64], quantile_type_str: str | None, decay_opt: int | None
     ) -> None: ...
+    # State that travels (docs/state.md, docs/state-format.md).
+    def to_state(self) -> bytes:
+        """The whole state as a versioned, checksummed payload that from_state() loads."""
+    @classmethod
+    def from_state(cls, data: bytes | bytearray | memoryview) -> "PyStreamingContinuousDataDriftDecay":
+        """An object from to_state() bytes; anything else raises ValueError saying why."""
+    def __reduce__(self) -> tuple[object, tuple[bytes]]: ...
+    def __copy__(self) -> "PyStreamingContinuousDataDriftDecay": ...
+    def __deepcopy__(self, memo: object) -> "PyStreamingContinuousDataDriftDecay": ...
+    def merge(self, other: "PyStreamingContinuousDataDriftDecay") -> None:
+        """Adds what `other` has accumulated (counts exactly, float sums in one addition each)."""
     def compute_drift(self, drift_type: str) -> float:
         """Apply decay to stream bins and compute a single drift metric."""
     def compute_drift_multiple_criteria(self, drift_types: Sequence[str]) -> list[float]:
@@ -165,6 +205,17 @@ class PyStreamingCategoricalDataDriftFlush:
     """Streaming categorical data drift detector in flush mode. Accumulates runtime
     label counts and resets accumulated bins on each flush."""
     def __init__(self, baseline_data: Sequence[str], flush_rate: int | None, flush_cadence: int | None) -> None: ...
+    # State that travels (docs/state.md, docs/state-format.md).
+    def to_state(self) -> bytes:
+        """The whole state as a versioned, checksummed payload that from_state() loads."""
+    @classmethod
+    def from_state(cls, data: bytes | bytearray | memoryview) -> "PyStreamingCategoricalDataDriftFlush":
+        """An object from to_state() bytes; anything else raises ValueError saying why."""
+    def __reduce__(self) -> tuple[object, tuple[bytes]]: ...
+    def __copy__(self) -> "PyStreamingCategoricalDataDriftFlush": ...
+    def __deepcopy__(self, memo: object) -> "PyStreamingCategoricalDataDriftFlush": ...
+    def merge(self, other: "PyStreamingCategoricalDataDriftFlush") -> None:
+        """Adds what `other` has accumulated (counts exactly, float sums in one addition each)."""
     def compute_drift(self, drift_type: str) -> float:
         """One score of the stream against the baseline (never flushes)."""
     def compute_drift_multiple_criteria(self, drift_types: Sequence[str]) -> list[float]:
@@ -195,6 +246,17 @@ class PyStreamingCategoricalDataDriftDecay:
     decay to accumulated label counts on each drift computation, giving more weight
     to recent samples."""
     def __init__(self, baseline_data: Sequence[str], half_life_opt: int | None) -> None: ...
+    # State that travels (docs/state.md, docs/state-format.md).
+    def to_state(self) -> bytes:
+        """The whole state as a versioned, checksummed payload that from_state() loads."""
+    @classmethod
+    def from_state(cls, data: bytes | bytearray | memoryview) -> "PyStreamingCategoricalDataDriftDecay":
+        """An object from to_state() bytes; anything else raises ValueError saying why."""
+    def __reduce__(self) -> tuple[object, tuple[bytes]]: ...
+    def __copy__(self) -> "PyStreamingCategoricalDataDriftDecay": ...
+    def __deepcopy__(self, memo: object) -> "PyStreamingCategoricalDataDriftDecay": ...
+    def merge(self, other: "PyStreamingCategoricalDataDriftDecay") -> None:
+        """Adds what `other` has accumulated (counts exactly, float sums in one addition each)."""
     def compute_drift(self, drift_type: str) -> float:
         """Apply decay to stream bins and compute a single drift metric."""
     def compute_drift_multiple_criteria(self, drift_types: Sequence[str]) -> list[float]:
@@ -278,6 +340,17 @@ class PyBinaryClassificationStreaming:
     positive), exact running confusion counts of production pairs, metrics and drift (baseline - current)."""
 
     def __init__(self, y_true: IntSequence, y_pred: IntSequence) -> None: ...
+    # State that travels (docs/state.md, docs/state-format.md).
+    def to_state(self) -> bytes:
+        """The whole state as a versioned, checksummed payload that from_state() loads."""
+    @classmethod
+    def from_state(cls, data: bytes | bytearray | memoryview) -> "PyBinaryClassificationStreaming":
+        """An object from to_state() bytes; anything else raises ValueError saying why."""
+    def __reduce__(self) -> tuple[object, tuple[bytes]]: ...
+    def __copy__(self) -> "PyBinaryClassificationStreaming": ...
+    def __deepcopy__(self, memo: object) -> "PyBinaryClassificationStreaming": ...
+    def merge(self, other: "PyBinaryClassificationStreaming") -> None:
+        """Adds what `other` has accumulated (counts exactly, float sums in one addition each)."""
     def push(self, y_true: int, y_pred: int) -> None:
         """Counts one pair."""
     def push_batch(self, y_true: IntSequence, y_pred: IntSequence) -> None:
@@ -300,6 +373,17 @@ class PyLinearRegressionStreaming:
     pairs, the eight metrics and their drift (absolute difference from the baseline)."""
 
     def __init__(self, y_true: FloatSequence, y_pred: FloatSequence) -> None: ...
+    # State that travels (docs/state.md, docs/state-format.md).
+    def to_state(self) -> bytes:
+        """The whole state as a versioned, checksummed payload that from_state() loads."""
+    @classmethod
+    def from_state(cls, data: bytes | bytearray | memoryview) -> "PyLinearRegressionStreaming":
+        """An object from to_state() bytes; anything else raises ValueError saying why."""
+    def __reduce__(self) -> tuple[object, tuple[bytes]]: ...
+    def __copy__(self) -> "PyLinearRegressionStreaming": ...
+    def __deepcopy__(self, memo: object) -> "PyLinearRegressionStreaming": ...
+    def merge(self, other: "PyLinearRegressionStreaming") -> None:
+        """Adds what `other` has accumulated (counts exactly, float sums in one addition each)."""
     def push(self, t: float, p: float) -> None:
         """Adds one pair."""
     def push_batch(self, y_true: FloatSequence, y_pred: FloatSequence) -> None:
@@ -323,6 +407,17 @@ class PyLogisticRegressionStreaming:
     (baseline - current)."""
 
     def __init__(self, y_true: FloatSequence, y_pred: FloatSequence, threshold: float) -> None: ...
+    # State that travels (docs/state.md, docs/state-format.md).
+    def to_state(self) -> bytes:
+        """The whole state as a versioned, checksummed payload that from_state() loads."""
+    @classmethod
+    def from_state(cls, data: bytes | bytearray | memoryview) -> "PyLogisticRegressionStreaming":
+        """An object from to_state() bytes; anything else raises ValueError saying why."""
+    def __reduce__(self) -> tuple[object, tuple[bytes]]: ...
+    def __copy__(self) -> "PyLogisticRegressionStreaming": ...
+    def __deepcopy__(self, memo: object) -> "PyLogisticRegressionStreaming": ...
+    def merge(self, other: "PyLogisticRegressionStreaming") -> None:
+        """Adds what `other` has accumulated (counts exactly, float sums in one addition each)."""
     def push(self, y_true: float, y_pred: float) -> None:
         """Adds one pair."""
     def push_batch(self, y_true: FloatSequence, y_pred: FloatSequence) -> None:
@@ -353,6 +448,17 @@ class PyDataBiasStreaming:
     constant-memory counts of the rows pushed since."""
 
     def __init__(self, feature_data: IntRows, gt_data: IntRows) -> None: ...
+    # State that travels (docs/state.md, docs/state-format.md).
+    def to_state(self) -> bytes:
+        """The whole state as a versioned, checksummed payload that from_state() loads."""
+    @classmethod
+    def from_state(cls, data: bytes | bytearray | memoryview) -> "PyDataBiasStreaming":
+        """An object from to_state() bytes; anything else raises ValueError saying why."""
+    def __reduce__(self) -> tuple[object, tuple[bytes]]: ...
+    def __copy__(self) -> "PyDataBiasStreaming": ...
+    def __deepcopy__(self, memo: object) -> "PyDataBiasStreaming": ...
+    def merge(self, other: "PyDataBiasStreaming") -> None:
+        """Adds what `other` has accumulated (counts exactly, float sums in one addition each)."""
     def push(self, f: int, g: int) -> None:
         """Counts one row."""
     def push_batch(self, f: IntRows, g: IntRows) -> None:
@@ -375,6 +481,17 @@ class PyModelBiasStreaming:
     metrics and constant-memory counts of the rows pushed since."""
 
     def __init__(self, features: IntRows, predictions: IntRows, ground_truth: IntRows) -> None: ...
+    # State that travels (docs/state.md, docs/state-format.md).
+    def to_state(self) -> bytes:
+        """The whole state as a versioned, checksummed payload that from_state() loads."""
+    @classmethod
+    def from_state(cls, data: bytes | bytearray | memoryview) -> "PyModelBiasStreaming":
+        """An object from to_state() bytes; anything else raises ValueError saying why."""
+    def __reduce__(self) -> tuple[object, tuple[bytes]]: ...
+    def __copy__(self) -> "PyModelBiasStreaming": ...
+    def __deepcopy__(self, memo: object) -> "PyModelBiasStreaming": ...
+    def merge(self, other: "PyModelBiasStreaming") -> None:
+        """Adds what `other` has accumulated (counts exactly, float sums in one addition each)."""
     def push(self, feature: int, pred: int, gt: int) -> None:
         """Counts one row."""
     def push_batch(self, feature: IntRows, pred: IntRows, gt: IntRows) -> None:

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import copy
 import math
 from collections.abc import Iterable, Mapping
 from typing import Any
@@ -61,7 +62,10 @@ class Monitor:
     -----
     Every column's kind is decided on the reference and kept. The state lives
     in the native objects and in plain Python values (names, counts, specs),
-    so a Monitor pickles and merges exactly when the native classes do.
+    so a Monitor pickles and merges exactly when the native classes do:
+    ``pickle.dumps(monitor)`` saves it, :meth:`merge` folds in another
+    Monitor made from the same reference (for example one per worker), and
+    :func:`quorvant.merge_all` folds many into a new one.
 
     Examples
     --------
@@ -114,20 +118,19 @@ class Monitor:
     # -- construction ---------------------------------------------------------
 
     def _feature(self, col: inputs.Column, forced: str | None) -> dict[str, Any]:
-        inputs.rows_to_keep([col], self.missing, "reference")
+        inputs.refuse_missing([col], self.missing, "reference")
         kind = forced or _drift.column_kind(col, col)
         state: dict[str, Any] = {"name": col.name, "kind": kind, "source": col.kind,
                                  "floats": col.kind == "numeric" and col.values.dtype.kind == "f",
                                  "reference_rows": len(col) - col.n_missing, "reference_missing": col.n_missing,
                                  "current_missing": 0, "detector": None, "error": None}
-        keep = None if col.missing is None else ~col.missing
         try:
             if kind == "continuous":
-                values = inputs.as_float64(inputs.take(col.values, keep))
+                values = inputs.as_float64(col.present())
                 state["detector"] = native.PyStreamingContinuousDataDriftFlush(values, self.bins, _drift._NEVER,
                                                                                _drift._NEVER)
             else:
-                labels = _drift.category_labels(col, keep, state["floats"])
+                labels = _drift.category_labels(col, state["floats"])
                 state["detector"] = native.PyStreamingCategoricalDataDriftFlush(labels, _drift._NEVER,
                                                                                 _drift._NEVER)
         except ValueError as exc:
@@ -247,16 +250,15 @@ class Monitor:
 
     def _feature_rows(self, table: inputs.Table, state: dict[str, Any]) -> tuple[Any, int]:
         col = table.read(state["name"])
-        inputs.rows_to_keep([col], self.missing, "batch")
-        keep = None if col.missing is None else ~col.missing
+        inputs.refuse_missing([col], self.missing, "batch")
         if state["kind"] == "continuous":
             if col.kind == "text":
                 raise inputs.InputError(f"batch: column {col.name!r} holds text, the reference held numbers")
-            return inputs.as_float64(inputs.take(col.values, keep)), col.n_missing
+            return inputs.as_float64(col.present()), col.n_missing
         if (col.kind == "text") != (state["source"] == "text"):
             raise inputs.InputError(f"batch: column {col.name!r} holds {col.kind} values, the reference held "
                                     f"{state['source']} values")
-        return _drift.category_labels(col, keep, state["floats"]), col.n_missing
+        return _drift.category_labels(col, state["floats"]), col.n_missing
 
     def _facet_rows(self, table: inputs.Table, state: dict[str, Any]) -> tuple:
         col, keep, g, p = self._bias_masks(table, state["facet"])
@@ -264,6 +266,66 @@ class Monitor:
         f = _bias._mask(col, values, state["spec"], "facet")
         n_missing = len(col) - len(f)
         return f.view(np.int8), None if p is None else p.view(np.int8), g.view(np.int8), n_missing
+
+    # -- state that travels ---------------------------------------------------
+
+    def merge(self, other: Monitor) -> None:
+        """Adds the rows `other` has seen to this Monitor, as if it had seen them too.
+
+        `other` must watch the same model the same way: made from the same
+        reference with the same options (its native monitors then have the
+        same baselines). Every native monitor merges with its counterpart
+        (counts exactly, float sums in one addition each) and the row and
+        missing-value counts add. Refused with ValueError, nothing changed,
+        when the two differ; `other` is unchanged.
+        """
+        if type(other) is not Monitor:
+            raise ValueError(f"cannot merge: other is a {type(other).__name__}, not a Monitor")
+        if self._settings() != other._settings():
+            raise ValueError("cannot merge: the Monitors watch different columns or with different options")
+        merged = copy.deepcopy(self)  # changed as a whole, or not at all
+        for mine, theirs in zip(merged._features, other._features):
+            if mine["detector"] is not None:
+                mine["detector"].merge(theirs["detector"])
+            mine["current_missing"] += theirs["current_missing"]
+        if merged._performance is not None:
+            merged._performance["monitor"].merge(other._performance["monitor"])
+            merged._performance["rows"] += other._performance["rows"]
+        for mine, theirs in zip(merged._facets, other._facets):
+            if mine["monitor"] is not None:
+                mine["monitor"].merge(theirs["monitor"])
+            for key in ("rows", "missing"):
+                mine[key] += theirs[key]
+            mine["counts"] = [a + b for a, b in zip(mine["counts"], theirs["counts"])]
+        merged.rows += other.rows
+        self.__dict__.update(merged.__dict__)
+
+    def _settings(self) -> tuple:
+        # What two Monitors must share to merge: options, columns and their
+        # kinds, facets and any refusal of the reference.
+        return (self.kind, self.target, self.prediction, self.threshold, self.positive, self.drift_threshold,
+                self.metrics, self.thresholds, self.bins, self.missing,
+                [(s["name"], s["kind"], s["source"], s["floats"], s["error"]) for s in self._features],
+                self._performance is None,
+                [(f["facet"], f["spec"], f["error"], f["monitor"] is None) for f in self._facets])
+
+    def _empty_copy(self) -> Monitor:
+        # The same Monitor before any production row: what shards start from.
+        fresh = copy.deepcopy(self)
+        for s in fresh._features:
+            s["current_missing"] = 0
+            if s["detector"] is not None:
+                s["detector"].flush()
+        if fresh._performance is not None:
+            fresh._performance["monitor"].flush()
+            fresh._performance["rows"] = 0
+        for f in fresh._facets:
+            f["rows"] = f["missing"] = 0
+            f["counts"] = [0] * 8
+            if f["monitor"] is not None:
+                f["monitor"].flush()
+        fresh.rows = 0
+        return fresh
 
     # -- reports --------------------------------------------------------------
 

@@ -4,6 +4,7 @@
 // they use a count (sums of counts are taken as integers first).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -52,6 +53,10 @@ struct ConfusionMatrix {
     }
 
     std::uint64_t total() const { return true_pos + false_pos + true_neg + false_neg; }
+
+    // The four counters in the order state payloads keep them: TP, FP, TN, FN.
+    std::array<std::uint64_t, 4> as_array() const { return {true_pos, false_pos, true_neg, false_neg}; }
+    static ConfusionMatrix from_array(const std::array<std::uint64_t, 4>& c) { return {c[0], c[1], c[2], c[3]}; }
 };
 
 // Counts of a batch as the counting loops gather them (32-bit block counts

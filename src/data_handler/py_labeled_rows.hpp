@@ -11,6 +11,7 @@
 //       static constexpr Columns<2> row_columns{nullptr, kRowParams, kRowNames};
 //       static constexpr auto parse = &metrics::parse_data_bias_list;
 //       static constexpr const char* row_docs[3] = {"push($self, f, g)\n--\n\n", ...};  // push, push_batch, reset_baseline
+//       using Codec = StreamingDataBiasCodec;  // its state payload
 //   };
 //   PyType_Spec registry::PyDataBiasStreaming = frame::class_spec<labeled_rows::Face<Names>>();
 #pragma once
@@ -138,11 +139,23 @@ PyObject* rows_method(const char* name, Core& core, PyObject* const* args, Py_ss
     return none();
 }
 
+inline constexpr const char* kMergeDoc =
+    "merge($self, other)\n--\n\n"
+    "Adds the rows `other` has counted to this monitor, as if it had seen them\n"
+    "too; `other` is unchanged. Counts add exactly, so merging the monitors of\n"
+    "any split of a stream gives the monitor of the whole stream. Refused with\n"
+    "ValueError, nothing changed, when `other` is not of this class, its\n"
+    "baseline or segmentation rules differ (bit for bit), or a count would\n"
+    "pass 64 bits. m.merge(m) doubles the counts; quorvant.merge_all folds\n"
+    "many monitors into a new one.";
+
 template <class Names>
 struct Face {
     using Core = typename Names::Core;
+    using Codec = typename Names::Codec;
     static constexpr const char* name = Names::name;
     static constexpr const char* doc = Names::doc;
+    static constexpr const char* merge_doc = kMergeDoc;
 
     static PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         return labeled_rows::construct<Core>(type, args, kwargs, Names::construct_columns);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "drift/distribution.hpp"
+#include "drift/histogram_kernels.hpp"
 #include "drift/label_index.hpp"
 #include "errors/errors.hpp"
 
@@ -63,12 +64,22 @@ public:
     std::size_t bin_by_search(double x) const noexcept;
 
     // Adds 1 to counts[bin_of(v)] for every value; counts has num_bins
-    // elements.
+    // elements. Blocks of values take the computed index of
+    // histogram_kernels first; bin_of decides only what it leaves open.
     void count(std::span<const double> values, std::span<std::uint64_t> counts) const;
 
+    // The same baseline, bit for bit: rule, edges and shares.
+    bool same_as(const BaselineContinuousBins& o) const noexcept;
+
 private:
+    friend struct StateAccess;
     BaselineContinuousBins() = default;
     std::expected<void, errors::DriftError> rebuild(std::span<const double> values, QuantileType q);
+    // Fills index_ from the edges; leaves computed_ false when the spacing
+    // is too uneven (or zero) for the computed index to decide anything.
+    void prepare_computed_index();
+    // count() for the baseline's own values sorted ascending.
+    void count_sorted(std::span<const double> sorted, std::span<std::uint64_t> counts) const;
 
     // NaN, edge 0, ..., edge m - 1, NaN: the sentinels make both checks of
     // bin_of fail-safe at the ends without branches.
@@ -80,6 +91,8 @@ private:
     double last_ = 0.0;
     double inv_step_ = 0.0;
     double max_count_ = 0.0;
+    ComputedIndex index_{};
+    bool computed_ = false;
 };
 
 // Categorical baselines over UTF-8 labels.
@@ -126,7 +139,11 @@ public:
     // d + 1 shares; the last (unseen labels) is 0.
     std::span<const double> baseline_hist() const noexcept { return hist_; }
 
+    // The same baseline: labels in the same order, shares bit for bit.
+    bool same_as(const BaselineCategoricalBins& o) const noexcept;
+
 private:
+    friend struct StateAccess;
     BaselineCategoricalBins() = default;
     LabelIndex index_;
     std::vector<double> hist_;

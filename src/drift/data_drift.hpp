@@ -3,6 +3,7 @@
 // constant memory and forget them by exponential decay or by flushing.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include "drift/distribution.hpp"
 #include "drift/drift_metrics.hpp"
 #include "errors/errors.hpp"
+#include "state/merge.hpp"
 
 namespace quorvant::drift {
 
@@ -44,6 +46,7 @@ public:
     const BaselineContinuousBins& baseline() const noexcept { return baseline_; }
 
 private:
+    friend struct StateAccess;
     ContinuousDataDrift(BaselineContinuousBins b, std::vector<double> bins)
         : baseline_(std::move(b)), rt_bins_(std::move(bins)) {}
     std::vector<double> score_and_clear(std::span<const DriftType> types);
@@ -86,6 +89,7 @@ public:
     std::size_t num_bins() const noexcept { return rt_bins_.size(); }
 
 private:
+    friend struct StateAccess;
     CategoricalDataDrift(BaselineCategoricalBins b, std::vector<double> bins)
         : baseline_(std::move(b)), rt_bins_(std::move(bins)) {}
     std::expected<void, DriftError> build_rt_hist(std::span<const std::uint64_t> counts, std::size_t n) {
@@ -234,7 +238,37 @@ public:
     double total_samples() const noexcept { return total_samples_; }
     const ModeState<Mode>& mode() const noexcept { return mode_; }
 
+    // Adds the weights and the total of `other` (a stream over the same
+    // bins), one addition each. The mode settings must be equal bit for
+    // bit. Flush mode keeps the older of the two last flushes, so the
+    // cadence runs from the oldest sample either stream may hold; the rate
+    // applies at the next added sample, as for one stream.
+    std::expected<void, state::Error> merge(const RuntimeStream& other) {
+        if constexpr (kFlush) {
+            if (!state::same_bits(mode_.flush_rate, other.mode_.flush_rate)) {
+                return state::refuse("the flush rates differ (" + state::repr(mode_.flush_rate) + " and " +
+                                     state::repr(other.mode_.flush_rate) + ")");
+            }
+            if (mode_.flush_cadence.secs != other.mode_.flush_cadence.secs ||
+                mode_.flush_cadence.nanos != other.mode_.flush_cadence.nanos) {
+                return state::refuse("the flush cadences differ");
+            }
+        } else {
+            if (!state::same_bits(mode_.decay, other.mode_.decay)) {
+                return state::refuse("the decay factors differ (" + state::repr(mode_.decay) + " and " +
+                                     state::repr(other.mode_.decay) + ")");
+            }
+        }
+        if (rt_bins_.size() != other.rt_bins_.size()) return state::refuse("the bin counts differ");
+        for (std::size_t b = 0; b < rt_bins_.size(); ++b) rt_bins_[b] += other.rt_bins_[b];
+        total_samples_ += other.total_samples_;
+        if constexpr (kFlush) mode_.last_flush = std::min(mode_.last_flush, other.mode_.last_flush);
+        return {};
+    }
+
 private:
+    friend struct StateAccess;
+
     static bool reached(DriftClock::duration elapsed, FlushCadence cadence) {
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
         const auto secs = static_cast<std::uint64_t>(ns / 1'000'000'000);
@@ -322,6 +356,8 @@ struct ContinuousSnapshot {
 template <class Baseline, class Mode, DriftFamily Family>
 class StreamingDetector {
 public:
+    using ModeMark = Mode;
+
     std::expected<double, DriftError> compute_drift(DriftType t) {
         auto s = compute_drift_multiple_criteria(std::span<const DriftType>(&t, 1));
         if (!s) return std::unexpected(s.error());
@@ -346,7 +382,15 @@ public:
     const Baseline& baseline() const noexcept { return baseline_; }
     const RuntimeStream<Mode>& stream() const noexcept { return stream_; }
 
+    // Folds the stream of `other` into this one (RuntimeStream::merge);
+    // refused, with nothing changed, unless the baselines are the same.
+    std::expected<void, state::Error> merge(const StreamingDetector& other) {
+        if (!baseline_.same_as(other.baseline_)) return state::refuse("the baselines differ");
+        return stream_.merge(other.stream_);
+    }
+
 protected:
+    friend struct StateAccess;
     StreamingDetector(Baseline b, ModeState<Mode> mode)
         : baseline_(std::move(b)), stream_(baseline_.baseline_hist().size(), mode) {}
 
@@ -414,6 +458,7 @@ public:
     }
 
 private:
+    friend struct StateAccess;
     StreamingContinuousDataDrift(BaselineContinuousBins b, ModeState<Mode> mode) : Base(std::move(b), mode) {}
 
     static std::expected<StreamingContinuousDataDrift, DriftError> build(std::span<const double> values,
@@ -464,6 +509,7 @@ public:
     double weight_of(std::size_t label_index) const noexcept { return this->stream_.rt_bins()[label_index]; }
 
 private:
+    friend struct StateAccess;
     StreamingCategoricalDataDrift(BaselineCategoricalBins b, ModeState<Mode> mode) : Base(std::move(b), mode) {}
 };
 

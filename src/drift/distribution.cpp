@@ -6,10 +6,7 @@
 #include <limits>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "drift/histogram_kernels.hpp"
 #include "drift/radix_sort.hpp"
 
 namespace quorvant::drift {
@@ -45,24 +42,10 @@ std::uint64_t freedman_diaconis(std::span<const double> values, const BaselineSu
 }
 
 std::uint64_t scott(std::span<const double> values) {
-    const std::size_t n = values.size();
-    const double nf = static_cast<double>(n);
     // The sums run in ascending order, so their rounding needs the sort.
     std::vector<double> x(values.begin(), values.end());
     sort_f64(x);
-    double sum = 0.0;
-    for (double v : x) sum += v;
-    const double mean = sum / nf;
-    double ss = 0.0;
-    for (double v : x) {
-        const double d = v - mean;
-        ss += d * d;
-    }
-    if (x[n - 1] == x[0]) return 3;
-    const double sd = std::sqrt((1.0 / (nf - 1.0)) * ss);
-    const double range = x[n - 1] - x[0];
-    const double h = cube_root_factor(nf) * (sd * 3.49);
-    return at_least_three(saturate(std::ceil(range / h)));
+    return scott_num_bins(x);
 }
 
 std::uint64_t sturges(std::span<const double> values, const BaselineSummary& s) {
@@ -109,49 +92,36 @@ std::expected<std::optional<QuantileType>, errors::DriftError> coerce_quantile_t
 }
 
 BaselineSummary summarize(std::span<const double> values) {
-    const double* v = values.data();
-    const std::size_t n = values.size();
     BaselineSummary s{0.0, 0.0, false, false};
-    if (n == 0) return s;
-    double lo = v[0], hi = v[0];
-    bool nan = false, inf = false;
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    // Sign-agnostic extremes and the NaN / infinity flags, two lanes at a time.
-    __m128d vlo = _mm_set1_pd(v[0]), vhi = vlo;
-    __m128d odd = _mm_setzero_pd();
-    const __m128d abs_mask = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
-    const __m128d infinity = _mm_set1_pd(std::numeric_limits<double>::infinity());
-    for (; i + 2 <= n; i += 2) {
-        const __m128d x = _mm_loadu_pd(v + i);
-        vlo = _mm_min_pd(vlo, x);
-        vhi = _mm_max_pd(vhi, x);
-        // Unordered with itself (NaN) or equal to infinity in magnitude.
-        odd = _mm_or_pd(odd, _mm_or_pd(_mm_cmpunord_pd(x, x), _mm_cmpeq_pd(_mm_and_pd(x, abs_mask), infinity)));
-    }
-    alignas(16) double lanes[2];
-    _mm_store_pd(lanes, vlo);
-    lo = std::min(lanes[0], lanes[1]);
-    _mm_store_pd(lanes, vhi);
-    hi = std::max(lanes[0], lanes[1]);
-    if (_mm_movemask_pd(odd) != 0) {
-        for (std::size_t k = 0; k < i; ++k) {
-            nan |= std::isnan(v[k]);
-            inf |= std::isinf(v[k]);
+    if (values.empty()) return s;
+    const Extremes x = scan_extremes(values.data(), values.size());
+    if (x.non_finite) {
+        for (double v : values) {
+            s.has_nan |= std::isnan(v);
+            s.has_inf |= std::isinf(v);
         }
     }
-#endif
-    for (; i < n; ++i) {
-        lo = std::min(lo, v[i]);
-        hi = std::max(hi, v[i]);
-        nan |= std::isnan(v[i]);
-        inf |= std::isinf(v[i]);
-    }
-    s.has_nan = nan;
-    s.has_inf = inf;
-    s.min = lo == 0.0 ? first_zero(values) : lo;
-    s.max = hi == 0.0 ? last_zero(values) : hi;
+    s.min = x.min == 0.0 ? first_zero(values) : x.min;
+    s.max = x.max == 0.0 ? last_zero(values) : x.max;
     return s;
+}
+
+std::uint64_t scott_num_bins(std::span<const double> x) {
+    const std::size_t n = x.size();
+    const double nf = static_cast<double>(n);
+    double sum = 0.0;
+    for (double v : x) sum += v;
+    const double mean = sum / nf;
+    double ss = 0.0;
+    for (double v : x) {
+        const double d = v - mean;
+        ss += d * d;
+    }
+    if (x[n - 1] == x[0]) return 3;
+    const double sd = std::sqrt((1.0 / (nf - 1.0)) * ss);
+    const double range = x[n - 1] - x[0];
+    const double h = cube_root_factor(nf) * (sd * 3.49);
+    return at_least_three(saturate(std::ceil(range / h)));
 }
 
 std::uint64_t compute_num_bins(QuantileType q, std::span<const double> values, const BaselineSummary& summary) {

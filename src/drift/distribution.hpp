@@ -51,4 +51,8 @@ BaselineSummary summarize(std::span<const double> values);
 // sort.
 std::uint64_t compute_num_bins(QuantileType q, std::span<const double> values, const BaselineSummary& summary);
 
+// Scott's bin count of values already sorted ascending (for a caller that
+// keeps the sorted values).
+std::uint64_t scott_num_bins(std::span<const double> sorted);
+
 }  // namespace quorvant::drift

@@ -43,55 +43,10 @@
 
 #include "frame/barrier.hpp"
 #include "frame/borrow.hpp"
+#include "frame/instance.hpp"
 #include "frame/python.hpp"
 
 namespace quorvant::frame {
-
-template <class Core>
-struct Instance {
-    PyObject ob_base;
-    BorrowFlag borrow;
-    bool alive;  // the core was constructed
-    alignas(Core) unsigned char storage[sizeof(Core)];
-
-    Core& core() { return *std::launder(reinterpret_cast<Core*>(storage)); }
-};
-
-// A core is moved into its Python object after every check has passed, so
-// the move must not fail.
-template <class Core>
-inline constexpr bool kHoldable = std::is_nothrow_move_constructible_v<Core> && std::is_nothrow_destructible_v<Core>;
-
-template <class Core>
-Instance<Core>* instance(PyObject* self) {
-    return reinterpret_cast<Instance<Core>*>(self);
-}
-
-// Allocates an instance of `type` holding `core` (moved in). Returns a new
-// reference, or nullptr with an exception set.
-template <class Core>
-PyObject* allocate(PyTypeObject* type, Core&& core) {
-    static_assert(kHoldable<Core>, "a core held by a Python object must be nothrow-move-constructible");
-    PyObject* self = type->tp_alloc(type, 0);
-    if (self == nullptr) return nullptr;
-    Instance<Core>* inst = instance<Core>(self);
-    new (&inst->borrow) BorrowFlag();
-    new (inst->storage) Core(std::move(core));
-    inst->alive = true;
-    return self;
-}
-
-template <class Core>
-void dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    Instance<Core>* inst = instance<Core>(self);
-    if (inst->alive) {
-        inst->core().~Core();
-        inst->alive = false;
-    }
-    type->tp_free(self);
-    Py_DECREF(type);
-}
 
 namespace detail {
 inline bool check_alive(bool alive) {
@@ -188,44 +143,22 @@ PyMethodDef function(const char* name, const char* doc) {
 //
 // common_methods<Face>() returns the entries appended to every class's own
 // methods, in order; class_spec adds them, so a method common to all
-// classes is written in one place. There are none yet. To add one (for
-// example pickling, and merge on the streaming classes):
+// classes is written in one place: frame/state_methods.hpp (pickling,
+// copying, and merge on the classes whose core can merge), included at the
+// end of this file. Each face gives the hooks those methods need:
 //
-//   1. Give every face the one hook the method needs, as a member type or
-//      constant of the face. For pickling, a state codec:
-//        using Codec = MonitorCodec;  // static std::string encode(const Core&);
-//                                     // static std::expected<Core, errors::Error> decode(std::string_view);
-//      and for merge a constant the nine streaming faces set:
-//        static constexpr bool kMergeable = true;  // Core has merge(const Core&)
-//   2. Write the entry point once, as a template over Face that uses only
-//      that hook and Face::Core. The entry kinds above give the core under
-//      the object's borrow; a method that needs more (the object itself for
-//      __reduce__, which returns its type; the other object's core for
-//      merge, taken under its own shared borrow after a type check) gets a
-//      sibling of exclusive/shared here that also passes `self`.
-//   3. Return its entry from common_methods:
+//   using Codec = MonitorCodec;  // the core's state payload (state/envelope.hpp)
+//   static constexpr const char* merge_doc = "merge($self, other)\n--\n\n...";  // mergeable cores only
 //
-//        template <class Face>
-//        auto common_methods() {
-//            using Core = typename Face::Core;
-//            const auto all = std::array{frame::shared<Core, reduce<Face>>("__reduce__", nullptr)};
-//            if constexpr (requires { Face::kMergeable; }) {
-//                return frame::join(all, std::array{frame::exclusive<Core, merge<Face>>(
-//                                            "merge", "merge($self, other)\n--\n\n")});
-//            } else {
-//                return all;
-//            }
-//        }
-//
-// A method that only some classes have is guarded by `if constexpr` on its
-// hook, so faces without the hook compile unchanged. Faces: the bias
-// monitors' in data_handler/py_labeled_rows.hpp, the performance monitors'
-// in model_perf/python_impl/py_streaming_api.cpp, the drift detectors' in
+// Another common method follows the same pattern: a template over Face
+// that uses only a hook of the face and Face::Core, its entry returned by
+// common_methods, guarded by `if constexpr` on the hook when only some
+// classes have it. Faces: the bias monitors' in
+// data_handler/py_labeled_rows.hpp, the performance monitors' in
+// model_perf/python_impl/py_streaming_api.cpp, the drift detectors' in
 // drift/python_impl/py_batch_api.cpp and py_streaming_api.cpp.
 template <class Face>
-auto common_methods() {
-    return std::array<PyMethodDef, 0>{};
-}
+auto common_methods();
 
 namespace detail {
 template <class Face>
@@ -263,3 +196,6 @@ PyType_Spec class_spec() {
 bool add_type(PyObject* module, PyType_Spec* spec);
 
 }  // namespace quorvant::frame
+
+// The common methods themselves.
+#include "frame/state_methods.hpp"

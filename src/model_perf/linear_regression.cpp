@@ -2,50 +2,24 @@
 
 #include <cmath>
 
+#include "model_perf/regression_kernels.hpp"
+
 namespace quorvant::model_perf {
 
 using metrics::LinearRegressionEvaluationMetric;
 
 void LinearRegressionErrorBuckets::push(std::span<const float> y_true, std::span<const float> y_pred) {
-    // Locals keep the ten sums in registers; each is still one in-order chain.
-    double se = squared_error_sum, ae = absolute_error_sum, mx = max_error;
-    double sle = squared_log_error_sum, ape = absolute_percentage_error_sum;
-    double ys = y_true_sum, c = count, yy = y_true_squared_sum, pp = y_pred_squared_sum;
-    double yp = y_true_pred_product_sum;
-    const std::size_t n = y_true.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const double y = static_cast<double>(y_true[i]);
-        const double p = static_cast<double>(y_pred[i]);
-        const double e = y - p;
-        const double a = std::fabs(e);
-        yy += y * y;
-        pp += p * p;
-        yp += y * p;
-        se += e * e;
-        ae += a;
-        mx = a > mx ? a : mx;  // a NaN never becomes the maximum
-        const double d = std::log(y + 1.0) - std::log(p + 1.0);
-        sle += d * d;
-        ape += std::fabs(a / y);
-        ys += y;
-        c += 1.0;
-    }
-    squared_error_sum = se;
-    absolute_error_sum = ae;
-    max_error = mx;
-    squared_log_error_sum = sle;
-    absolute_percentage_error_sum = ape;
-    y_true_sum = ys;
-    count = c;
-    y_true_squared_sum = yy;
-    y_pred_squared_sum = pp;
-    y_true_pred_product_sum = yp;
+    regression_pass(Column::of(y_true), Column::of(y_pred), *this);
+}
+
+void LinearRegressionErrorBuckets::push(const Column& y_true, const Column& y_pred) {
+    regression_pass(y_true, y_pred, *this);
 }
 
 std::expected<LinearRegressionErrorBuckets, errors::ModelPerformanceError> LinearRegressionErrorBuckets::from_dataset(
-    std::span<const float> y_true, std::span<const float> y_pred) {
-    if (y_true.size() != y_pred.size()) return std::unexpected(errors::kLengthMismatch);
-    if (y_true.empty()) return std::unexpected(errors::kEmptyDataVector);
+    const Column& y_true, const Column& y_pred) {
+    if (y_true.size != y_pred.size) return std::unexpected(errors::kLengthMismatch);
+    if (y_true.size == 0) return std::unexpected(errors::kEmptyDataVector);
     LinearRegressionErrorBuckets buckets;
     buckets.push(y_true, y_pred);
     return buckets;
@@ -78,10 +52,10 @@ runtime::LinearRegressionRuntime LinearRegressionErrorBuckets::metrics(double n)
 }
 
 std::expected<runtime::LinearRegressionRuntime, errors::ModelPerformanceError> linear_regression_runtime(
-    std::span<const float> y_true, std::span<const float> y_pred) {
+    const Column& y_true, const Column& y_pred) {
     auto buckets = LinearRegressionErrorBuckets::from_dataset(y_true, y_pred);
     if (!buckets) return std::unexpected(buckets.error());
-    return buckets->metrics(static_cast<double>(y_true.size()));
+    return buckets->metrics(static_cast<double>(y_true.size));
 }
 
 }  // namespace quorvant::model_perf

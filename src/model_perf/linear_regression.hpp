@@ -6,6 +6,7 @@
 #include <span>
 
 #include "errors/errors.hpp"
+#include "model_perf/columns.hpp"
 #include "runtime/linear_regression_runtime.hpp"
 
 namespace quorvant::model_perf {
@@ -22,17 +23,24 @@ struct LinearRegressionErrorBuckets {
     double y_pred_squared_sum = 0.0;
     double y_true_pred_product_sum = 0.0;
 
-    // Adds the pairs in index order (inputs widened to f64 first).
+    // Adds the pairs in index order (inputs widened to f64 first). Columns
+    // of equal size; their values are narrowed to f32 first, as the
+    // conversion of the batch function does.
     void push(std::span<const float> y_true, std::span<const float> y_pred);
+    void push(const Column& y_true, const Column& y_pred);
 
     static std::expected<LinearRegressionErrorBuckets, errors::ModelPerformanceError> from_dataset(
-        std::span<const float> y_true, std::span<const float> y_pred);
+        const Column& y_true, const Column& y_pred);
 
     // The metrics over `n` pairs (n as f64; the batch uses the slice length).
     runtime::LinearRegressionRuntime metrics(double n) const;
 };
 
 std::expected<runtime::LinearRegressionRuntime, errors::ModelPerformanceError> linear_regression_runtime(
-    std::span<const float> y_true, std::span<const float> y_pred);
+    const Column& y_true, const Column& y_pred);
+inline std::expected<runtime::LinearRegressionRuntime, errors::ModelPerformanceError> linear_regression_runtime(
+    std::span<const float> y_true, std::span<const float> y_pred) {
+    return linear_regression_runtime(Column::of(y_true), Column::of(y_pred));
+}
 
 }  // namespace quorvant::model_perf

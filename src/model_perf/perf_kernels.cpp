@@ -17,7 +17,8 @@ namespace {
 
 constexpr std::size_t kBlock = 256;  // values staged per block, on the stack
 
-// Values narrowed to f32 as the float protocol would give them.
+}  // namespace
+
 void fill_f32(const Column& c, std::size_t start, std::size_t k, float* out) {
     visit(c, [&]<class T>(Typed<T> col) {
         if (col.contiguous()) {
@@ -28,6 +29,8 @@ void fill_f32(const Column& c, std::size_t start, std::size_t k, float* out) {
         }
     });
 }
+
+namespace {
 
 // Adds term(i) for i in [0, k) to `sum` in index order. The serial f64
 // additions are the floor of the log-loss pass; the terms are computed a

@@ -28,4 +28,8 @@ struct LogisticRule {
 void logistic_pass(const Column& y_true, const Column& y_pred, const LogisticRule& rule,
                    data_handler::ConfusionMatrix& counts, double& log_loss_sum);
 
+// Values [start, start + k) of a column narrowed to f32 as the float
+// protocol would give them.
+void fill_f32(const Column& c, std::size_t start, std::size_t k, float* out);
+
 }  // namespace quorvant::model_perf

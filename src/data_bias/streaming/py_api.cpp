@@ -1,4 +1,5 @@
 // Python face of the streaming pre-training bias monitor.
+#include "data_bias/streaming/state.hpp"
 #include "data_bias/streaming/streaming_data_bias.hpp"
 #include "data_handler/py_labeled_rows.hpp"
 #include "frame/pyclass.hpp"
@@ -21,6 +22,7 @@ struct Names {
     static constexpr const char* doc = "PyDataBiasStreaming(feature_data, gt_data)\n--\n\n";
     static constexpr rows::Columns<2> construct_columns{name, kNewParams, kNewNames};
     static constexpr rows::Columns<2> row_columns{nullptr, kRowParams, kRowNames};
+    using Codec = StreamingDataBiasCodec;
     static constexpr auto parse = &metrics::parse_data_bias_list;
     static constexpr const char* row_docs[3] = {"push($self, f, g)\n--\n\n", "push_batch($self, f, g)\n--\n\n",
                                                 "reset_baseline($self, f, g)\n--\n\n"};

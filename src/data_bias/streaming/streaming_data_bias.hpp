@@ -11,6 +11,7 @@
 #include "data_handler/label_source.hpp"
 #include "errors/errors.hpp"
 #include "reporting/drift_report.hpp"
+#include "state/error.hpp"
 
 namespace quorvant::data_bias::streaming {
 
@@ -61,7 +62,14 @@ public:
     const PreTrainingCounts& counts() const { return counts_; }
     const runtime::DataBiasRuntime& baseline() const { return baseline_; }
 
+    // Adds the counts of `other` (the rows it has seen) to these. Refused,
+    // with nothing changed, when the baselines or rules differ (bit for bit)
+    // or a count would pass 64 bits. Defined with the state codec.
+    std::expected<void, state::Error> merge(const StreamingDataBias& other);
+
 private:
+    friend struct StreamingDataBiasCodec;
+
     StreamingDataBias(runtime::DataBiasRuntime baseline, Rule feature_rule, Rule truth_rule)
         : baseline_(baseline), feature_rule_(feature_rule), truth_rule_(truth_rule) {}
 

@@ -2,6 +2,7 @@
 #include "drift/data_drift.hpp"
 #include "drift/python_impl/py_inputs.hpp"
 #include "drift/python_impl/py_results.hpp"
+#include "drift/state.hpp"
 #include "frame/args.hpp"
 #include "frame/convert.hpp"
 #include "frame/gil.hpp"
@@ -103,6 +104,7 @@ PyObject* continuous_num_bins(const Continuous& core) {
 
 struct ContinuousFace {
     using Core = Continuous;
+    using Codec = ContinuousDataDriftCodec;
     static constexpr const char* name = "PyContinuousDataDrift";
     static constexpr const char* doc =
         "PyContinuousDataDrift(baseline_data, quantile_type_str)\n--\n\n"
@@ -195,6 +197,7 @@ PyObject* categorical_num_bins(const Categorical& core) { return PyLong_FromSize
 
 struct CategoricalFace {
     using Core = Categorical;
+    using Codec = CategoricalDataDriftCodec;
     static constexpr const char* name = "PyCategoricalDataDrift";
     static constexpr const char* doc =
         "PyCategoricalDataDrift(baseline_data)\n--\n\n"

@@ -10,6 +10,7 @@
 #include "drift/data_drift.hpp"
 #include "drift/python_impl/py_inputs.hpp"
 #include "drift/python_impl/py_results.hpp"
+#include "drift/state.hpp"
 #include "frame/args.hpp"
 #include "frame/convert.hpp"
 #include "frame/gil.hpp"
@@ -136,6 +137,8 @@ PyObject* none_or_raise(const T& result) {
 struct ContinuousKind {
     template <class Mode>
     using Core = Continuous<Mode>;
+    template <class Mode>
+    using Codec = StreamingContinuousCodec<Mode>;
 
     // A batch or a baseline: a contiguous float64 array.
     static std::optional<F64Values> read(PyObject* obj, const char* arg) {
@@ -194,6 +197,8 @@ struct ContinuousKind {
 struct CategoricalKind {
     template <class Mode>
     using Core = Categorical<Mode>;
+    template <class Mode>
+    using Codec = StreamingCategoricalCodec<Mode>;
 
     // A batch or a baseline: a sequence of str, every label checked first.
     template <class Mode>
@@ -260,6 +265,17 @@ struct ModeDocs<Decay> {
         "compute_drift_multiple_criteria($self, drift_types)\n--\n\nApply decay and compute multiple drift metrics in a "
         "single pass. Returns\nscores in the same order as `drift_types`.";
     static constexpr const char* total = "Effective sample count after decay weighting.";
+    static constexpr const char* merge =
+        "merge($self, other)\n--\n\n"
+        "Adds the weights `other` has accumulated to this detector, as if it had\n"
+        "seen its samples too; `other` is unchanged. Each bin weight and the total\n"
+        "add in one addition, so samples keep the decay their own detector applied:\n"
+        "streams that saw no drift call in between merge into exactly the weights of\n"
+        "one stream (whole counts below 2^53 add exactly), decayed ones up to the\n"
+        "rounding of that one addition. Refused with ValueError, nothing changed,\n"
+        "when `other` is not of this class or its baseline (bin rule, edges or\n"
+        "labels, shares) or decay factor differ (bit for bit). m.merge(m) doubles\n"
+        "the weights; quorvant.merge_all folds many detectors into a new one.";
 };
 
 template <>
@@ -271,6 +287,18 @@ struct ModeDocs<Flush> {
         "compute_drift_multiple_criteria($self, drift_types)\n--\n\nCompute multiple drift metrics in a single pass. "
         "Returns scores in the same\norder as `drift_types`.";
     static constexpr const char* total = "Total number of runtime samples accumulated since the last flush.";
+    static constexpr const char* merge =
+        "merge($self, other)\n--\n\n"
+        "Adds the samples `other` has counted since its last flush to this\n"
+        "detector, as if it had seen them too; `other` is unchanged. Counts add\n"
+        "exactly (below 2^53). The merged detector keeps the older of the two last\n"
+        "flushes, so its cadence runs from the oldest sample it may hold, and the\n"
+        "flush rate applies at the next added sample, as for one stream: a merged\n"
+        "count at or above the rate flushes before that sample is counted. Refused\n"
+        "with ValueError, nothing changed, when `other` is not of this class or its\n"
+        "baseline (bin rule, edges or labels, shares), flush rate or cadence differ.\n"
+        "m.merge(m) doubles the counts; quorvant.merge_all folds many detectors\n"
+        "into a new one.";
 };
 
 // ---------------------------------------------------------- entry points --
@@ -417,6 +445,8 @@ struct Class<CategoricalKind, Flush> {
 template <class Kind, class Mode>
 struct StreamingFace : Class<Kind, Mode> {
     using Core = CoreOf<Kind, Mode>;
+    using Codec = typename Kind::template Codec<Mode>;
+    static constexpr const char* merge_doc = ModeDocs<Mode>::merge;
     static constexpr bool kFlush = std::is_same_v<Mode, Flush>;
 
     static auto methods() {

@@ -1,6 +1,7 @@
 // Python face of the streaming post-training bias monitor.
 #include "data_handler/py_labeled_rows.hpp"
 #include "frame/pyclass.hpp"
+#include "model_bias/streaming/state.hpp"
 #include "model_bias/streaming/streaming_model_bias.hpp"
 #include "registry.hpp"
 
@@ -21,6 +22,7 @@ struct Names {
     static constexpr const char* doc = "PyModelBiasStreaming(features, predictions, ground_truth)\n--\n\n";
     static constexpr rows::Columns<3> construct_columns{name, kNewParams, kNewNames};
     static constexpr rows::Columns<3> row_columns{nullptr, kRowParams, kRowNames};
+    using Codec = streaming::StreamingModelBiasCodec;
     static constexpr auto parse = &metrics::parse_model_bias_list;
     static constexpr const char* row_docs[3] = {"push($self, feature, pred, gt)\n--\n\n",
                                                 "push_batch($self, feature, pred, gt)\n--\n\n",

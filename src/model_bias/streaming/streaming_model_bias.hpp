@@ -12,6 +12,7 @@
 #include "model_bias/core.hpp"
 #include "model_bias/post_training.hpp"
 #include "reporting/drift_report.hpp"
+#include "state/error.hpp"
 
 namespace quorvant::model_bias::streaming {
 
@@ -68,7 +69,14 @@ public:
     const PostTraining& counts() const { return counts_; }
     const runtime::ModelBiasRuntime& baseline() const { return baseline_; }
 
+    // Adds the counts of `other` (the rows it has seen) to these. Refused,
+    // with nothing changed, when the baselines or rules differ (bit for bit)
+    // or a count would pass 64 bits. Defined with the state codec.
+    std::expected<void, state::Error> merge(const StreamingModelBias& other);
+
 private:
+    friend struct StreamingModelBiasCodec;
+
     StreamingModelBias(Rule feature_rule, Rule prediction_rule, Rule truth_rule)
         : feature_rule_(feature_rule), prediction_rule_(prediction_rule), truth_rule_(truth_rule) {}
 

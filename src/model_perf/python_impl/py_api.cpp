@@ -1,5 +1,4 @@
 // Python faces of the model-performance functions.
-#include "data_handler/py_types_handler.hpp"
 #include "frame/args.hpp"
 #include "frame/barrier.hpp"
 #include "frame/convert.hpp"
@@ -18,9 +17,6 @@ namespace quorvant::model_perf::python_impl {
 
 namespace {
 
-using data_handler::convert_f32;
-using data_handler::determine_type;
-
 PyObject* linear_regression(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr frame::Param kParams[] = {{"y_true_src"}, {"y_pred_src"}};
     frame::Args<2> a;
@@ -30,17 +26,18 @@ PyObject* linear_regression(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     const auto y_pred_array = frame::as_array(a[1], "y_pred_src");
     if (!y_pred_array) return nullptr;
 
-    auto y_true = convert_f32(*y_true_array, determine_type(*y_true_array));
-    std::optional<std::vector<float>> y_pred;
-    if (y_true) y_pred = convert_f32(*y_pred_array, determine_type(*y_pred_array));
-    if (!y_true || !y_pred) {
+    auto y_true = BatchColumn::from(a[0], "y_true_src");
+    std::optional<BatchColumn> y_pred;
+    if (y_true) y_pred = BatchColumn::from(a[1], "y_pred_src");
+    if (!y_true || !y_pred || !frame::settle(*y_true, *y_pred)) {
         // This function reports every conversion failure the same way.
         PyErr_Clear();
         PyErr_SetString(PyExc_ValueError, "Invalid types passed");
         return nullptr;
     }
-    // Owned copies: the GIL can go for large inputs.
-    const auto result = frame::run_core(y_true->size(), [&] { return linear_regression_runtime(*y_true, *y_pred); });
+    const auto result = frame::run_core(y_true->size(), [&] {
+        return linear_regression_runtime(y_true->column(), y_pred->column());
+    });
     if (!result) return frame::raise(result.error());
     return reporting::report_to_py_dict(result->to_map());
 }

@@ -20,6 +20,7 @@
 #include "model_perf/streaming/binary_classification_streaming.hpp"
 #include "model_perf/streaming/linear_regression_streaming.hpp"
 #include "model_perf/streaming/logistic_regression_streaming.hpp"
+#include "model_perf/streaming/state.hpp"
 #include "registry.hpp"
 #include "reporting/py_monitor_methods.hpp"
 
@@ -206,8 +207,43 @@ std::array<PyMethodDef, 5> reading_methods() {
             Methods::drift_report_partial_metrics_entry(), Methods::flush_entry()};
 }
 
+// merge: the counts add exactly; the regression monitors' sums add in one
+// addition each.
+constexpr const char kClassificationMergeDoc[] =
+    "merge($self, other)\n--\n\n"
+    "Adds the pairs `other` has counted to this monitor, as if it had seen them\n"
+    "too; `other` is unchanged. Counts add exactly, so merging the monitors of\n"
+    "any split of a stream gives the monitor of the whole stream. Refused with\n"
+    "ValueError, nothing changed, when `other` is not of this class, its\n"
+    "baseline differs (bit for bit), or a count would pass 64 bits. m.merge(m)\n"
+    "doubles the counts; quorvant.merge_all folds many monitors into a new one.";
+
+constexpr const char kLinearMergeDoc[] =
+    "merge($self, other)\n--\n\n"
+    "Adds the pairs `other` has seen to this monitor, as if it had seen them\n"
+    "too; `other` is unchanged. Each of the ten f64 sums (the pair count\n"
+    "included) adds in one addition and the maximum error is the larger of the\n"
+    "two, so the result equals one pass over both streams up to the rounding of\n"
+    "that one addition per sum (metrics computed from the sums may differ from a\n"
+    "single pass in their last bits). Refused with ValueError, nothing changed,\n"
+    "when `other` is not of this class or its baseline differs (bit for bit).\n"
+    "m.merge(m) doubles the sums; quorvant.merge_all folds many monitors into a\n"
+    "new one.";
+
+constexpr const char kLogisticMergeDoc[] =
+    "merge($self, other)\n--\n\n"
+    "Adds the pairs `other` has seen to this monitor, as if it had seen them\n"
+    "too; `other` is unchanged. Counts add exactly; the f64 log-loss sum adds in\n"
+    "one addition, so it equals one pass over both streams up to the rounding of\n"
+    "that addition. Refused with ValueError, nothing changed, when `other` is not\n"
+    "of this class, its baseline, decision threshold or stored eps differ (bit\n"
+    "for bit), or a count would pass 64 bits. m.merge(m) doubles what m holds;\n"
+    "quorvant.merge_all folds many monitors into a new one.";
+
 struct ClassificationFace {
     using Core = ClassificationCore;
+    using Codec = streaming::BinaryClassificationCodec;
+    static constexpr const char* merge_doc = kClassificationMergeDoc;
     static constexpr const char* name = kClassificationType;
     static constexpr const char* doc = "PyBinaryClassificationStreaming(y_true, y_pred)\n--\n\n";
     static constexpr auto construct = pair_new<Core, IntColumn, kClassificationType>;
@@ -220,6 +256,8 @@ struct ClassificationFace {
 
 struct LinearFace {
     using Core = LinearCore;
+    using Codec = streaming::LinearRegressionCodec;
+    static constexpr const char* merge_doc = kLinearMergeDoc;
     static constexpr const char* name = kLinearType;
     static constexpr const char* doc = "PyLinearRegressionStreaming(y_true, y_pred)\n--\n\n";
     static constexpr auto construct = pair_new<Core, FloatValues, kLinearType>;
@@ -232,6 +270,8 @@ struct LinearFace {
 
 struct LogisticFace {
     using Core = LogisticCore;
+    using Codec = streaming::LogisticRegressionCodec;
+    static constexpr const char* merge_doc = kLogisticMergeDoc;
     static constexpr const char* name = "PyLogisticRegressionStreaming";
     static constexpr const char* doc = "PyLogisticRegressionStreaming(y_true, y_pred, threshold)\n--\n\n";
     static constexpr auto construct = logistic_new;

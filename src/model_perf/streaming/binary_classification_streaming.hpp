@@ -18,6 +18,7 @@
 #include "model_perf/streaming/drift.hpp"
 #include "reporting/drift_report.hpp"
 #include "runtime/binary_classification_runtime.hpp"
+#include "state/merge.hpp"
 
 namespace quorvant::model_perf::streaming {
 
@@ -85,7 +86,21 @@ public:
     const runtime::BinaryClassificationRuntime& baseline() const { return baseline_; }
     const data_handler::ConfusionMatrix& counts() const { return counts_; }
 
+    // Adds the counts of `other` to these. Refused, with nothing changed,
+    // when the baselines (bit for bit) or positive labels differ or a count
+    // would pass 64 bits.
+    std::expected<void, state::Error> merge(const BinaryClassificationStreaming& other) {
+        if (!state::same_bits(baseline_.values, other.baseline_.values)) return state::refuse("the baselines differ");
+        if (positive_label_ != other.positive_label_) return state::refuse("the positive labels differ");
+        const auto sum = state::add_counts(counts_.as_array(), other.counts_.as_array());
+        if (!sum) return std::unexpected(sum.error());
+        counts_ = data_handler::ConfusionMatrix::from_array(*sum);
+        return {};
+    }
+
 private:
+    friend struct BinaryClassificationCodec;
+
     BinaryClassificationStreaming() = default;
 
     runtime::BinaryClassificationRuntime baseline_of(const Column& y_true, const Column& y_pred) const {

@@ -12,6 +12,7 @@
 #include "metrics/metrics.hpp"
 #include "model_perf/linear_regression.hpp"
 #include "reporting/drift_report.hpp"
+#include "state/error.hpp"
 #include "runtime/linear_regression_runtime.hpp"
 
 namespace quorvant::model_perf::streaming {
@@ -41,7 +42,14 @@ public:
 
     const runtime::LinearRegressionRuntime& baseline() const { return baseline_; }
 
+    // Adds the sums of `other` to these, one addition per sum (the maximum
+    // error is the larger of the two). Refused, with nothing changed, when
+    // the baselines differ bit for bit. Defined with the state codec.
+    std::expected<void, state::Error> merge(const LinearRegressionStreaming& other);
+
 private:
+    friend struct LinearRegressionCodec;
+
     LinearRegressionStreaming() = default;
 
     runtime::LinearRegressionRuntime baseline_;

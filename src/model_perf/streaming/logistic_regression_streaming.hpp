@@ -15,6 +15,7 @@
 #include "metrics/metrics.hpp"
 #include "model_perf/columns.hpp"
 #include "reporting/drift_report.hpp"
+#include "state/error.hpp"
 #include "runtime/logistic_regression_runtime.hpp"
 
 namespace quorvant::model_perf::streaming {
@@ -55,7 +56,15 @@ public:
     double log_loss_sum() const { return log_loss_sum_; }
     float decision_threshold() const { return threshold_; }
 
+    // Adds the counts and the log-loss sum of `other` to these (the sum in
+    // one addition). Refused, with nothing changed, when the baselines,
+    // decision thresholds or stored eps differ bit for bit, or a count would
+    // pass 64 bits. Defined with the state codec.
+    std::expected<void, state::Error> merge(const LogisticRegressionStreaming& other);
+
 private:
+    friend struct LogisticRegressionCodec;
+
     LogisticRegressionStreaming() = default;
 
     runtime::LogisticRegressionRuntime baseline_;
