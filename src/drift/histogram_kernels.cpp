@@ -11,8 +11,15 @@ namespace {
 // Four lanes of doubles: one AVX register, two SSE2 ones. (Eight-lane
 // vector types are split badly where AVX-512 is missing.)
 using v4d = double __attribute__((vector_size(32)));
-// The same, for access at any address (vector types alias their elements).
-using v4d_at = double __attribute__((vector_size(32), aligned(8)));
+
+// Four values at any address. A copy rather than a cast to a vector type of
+// smaller alignment: the cast is undefined for some compilers (clang keeps
+// the natural alignment), the copy becomes the same unaligned load.
+inline v4d load(const double* p) {
+    v4d x;
+    __builtin_memcpy(&x, p, sizeof x);
+    return x;
+}
 
 }  // namespace
 
@@ -22,7 +29,7 @@ using v4d_at = double __attribute__((vector_size(32), aligned(8)));
 QUORVANT_KERNEL Extremes scan_extremes(const double* v, std::size_t n) {
     constexpr int kAccumulators = 4;
     constexpr std::size_t kStep = 4 * kAccumulators;
-    const auto at = [v](std::size_t i) { return *reinterpret_cast<const v4d_at*>(v + i); };
+    const auto at = [v](std::size_t i) { return load(v + i); };
     double lo = v[0], hi = v[0];
     std::size_t i = 0;
     // x - x is +0 for a finite x and NaN for NaN or an infinity, so these

@@ -29,9 +29,16 @@ constexpr std::size_t kRows = 256;  // see RegressionBlock before changing it
 using v4d = double __attribute__((vector_size(32)));
 using v4f = float __attribute__((vector_size(16)));
 using v4l = std::int64_t __attribute__((vector_size(32)));
-// The same, for access at any address (vector types alias their elements).
-using v4d_at = double __attribute__((vector_size(32), aligned(8)));
-using v4f_at = float __attribute__((vector_size(16), aligned(4)));
+
+// Loads and stores at any address. Copies rather than casts to vector types
+// of smaller alignment: the cast is undefined for some compilers (clang
+// keeps the natural alignment), the copy becomes the same unaligned move.
+template <class V, class T>
+inline V load(const T* p) {
+    V x;
+    __builtin_memcpy(&x, p, sizeof x);
+    return x;
+}
 
 constexpr v4l kAbsMask = {0x7fffffffffffffff, 0x7fffffffffffffff, 0x7fffffffffffffff, 0x7fffffffffffffff};
 constexpr v4l kInfinityBits = {0x7ff0000000000000, 0x7ff0000000000000, 0x7ff0000000000000, 0x7ff0000000000000};
@@ -59,11 +66,11 @@ struct Chains {
 // Four values narrowed to f32 as the batch conversion does (a no-op for
 // f32 values), then widened to f64.
 inline void widen(const double* p, v4d& out) {
-    out = __builtin_convertvector(__builtin_convertvector(*reinterpret_cast<const v4d_at*>(p), v4f), v4d);
+    out = __builtin_convertvector(__builtin_convertvector(load<v4d>(p), v4f), v4d);
 }
-inline void widen(const float* p, v4d& out) { out = __builtin_convertvector(*reinterpret_cast<const v4f_at*>(p), v4d); }
+inline void widen(const float* p, v4d& out) { out = __builtin_convertvector(load<v4f>(p), v4d); }
 
-inline void store(double* p, const v4d& v) { *reinterpret_cast<v4d_at*>(p) = v; }
+inline void store(double* p, const v4d& v) { __builtin_memcpy(p, &v, sizeof v); }
 
 // The terms of rows [i, i + 4).
 //
