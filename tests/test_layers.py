@@ -37,17 +37,10 @@ DIRECTORIES = {
     "frame": FRAME,
 }
 
-# Core files that still read Python objects themselves: labeling by a
-# label-or-threshold value or by explicit parameters takes NumPy arrays and
-# Python values directly. Labeling is to be split into a pure core and its
-# binding; then this list is empty. An entry that no longer breaks a rule
-# must be removed (test_known_exceptions_still_apply).
-KNOWN_EXCEPTIONS = {
-    "data_handler/apply_label.hpp",
-    "data_handler/apply_label.cpp",
-    "data_handler/label_python_bias_explicit_seg.hpp",
-    "data_handler/label_python_bias_explicit_seg.cpp",
-}
+# Files allowed to break a rule, each with its reason; none today. An entry
+# that no longer breaks a rule must be removed
+# (test_known_exceptions_still_apply).
+KNOWN_EXCEPTIONS: set[str] = set()
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 PYTHON_NAME = re.compile(r"\b(Py[A-Z_]\w*|_Py\w*|npy_\w*|NPY_\w*)")

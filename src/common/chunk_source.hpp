@@ -4,12 +4,10 @@
 // Counting reads values a chunk at a time, so an array labeled straight
 // from its buffer never needs a vector of its own: the chunk is made in a
 // small buffer that stays in cache. Borrowed and produced sources refer to
-// memory the caller owns (an array's buffer) and must be read before that
-// memory can change; materialize() takes a copy when that cannot be
-// promised.
+// memory their maker keeps alive for as long as the source is read (a held
+// buffer or an owned copy of the binding, see frame/held.hpp).
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -57,18 +55,6 @@ public:
             return buffer;
         }
         return (is_borrowed_ ? borrowed_.data() : owned_.data()) + begin;
-    }
-
-    // Copies the values now and holds them.
-    void materialize() {
-        if (!fill_ && !is_borrowed_) return;
-        std::vector<T> values(size_);
-        for (std::size_t i = 0; i < size_; i += kChunk) {
-            const std::size_t count = std::min(kChunk, size_ - i);
-            const T* c = chunk(i, count, values.data() + i);
-            if (c != values.data() + i) std::copy(c, c + count, values.data() + i);
-        }
-        *this = owned(std::move(values));
     }
 
 private:

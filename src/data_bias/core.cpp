@@ -102,10 +102,11 @@ std::expected<runtime::DataBiasRuntime, errors::ModelPerformanceError> new_from_
     return r;
 }
 
-std::expected<DataBiasMap, errors::BiasError> data_bias_analysis_core(const data_handler::LabelSource& facet,
-                                                                      const data_handler::LabelSource& truth) {
+std::expected<DataBiasMap, errors::BiasError> data_bias_analysis_core(const data_handler::PackedLabels& facet,
+                                                                      const data_handler::PackedLabels& truth) {
     if (facet.size() != truth.size()) return std::unexpected(errors::BiasError::DataLengthError);
-    const PreTrainingCounts counts = count_pre_training(facet, truth);
+    const data_handler::PairSums sums = data_handler::pair_sums(facet, truth);
+    const PreTrainingCounts counts{sums.ab, sums.a, sums.b - sums.ab, facet.size() - sums.a};
     if (has_empty_facet(counts)) return std::unexpected(errors::BiasError::NoFacetDeviation);
     const auto map = pre_training_bias(counts);
     if (!map) return std::unexpected(errors::BiasError::DataLengthError);

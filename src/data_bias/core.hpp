@@ -8,6 +8,7 @@
 #include <span>
 
 #include "data_handler/label_source.hpp"
+#include "data_handler/labeling.hpp"
 #include "errors/errors.hpp"
 #include "metrics/metrics.hpp"
 #include "runtime/data_bias_runtime.hpp"
@@ -50,7 +51,7 @@ std::expected<runtime::DataBiasRuntime, errors::ModelPerformanceError> new_from_
 // The analyzers' core: label arrays of different lengths are
 // DataLengthError (a misaligned column must not give a plausible answer);
 // no rows, or a facet without rows, is NoFacetDeviation.
-std::expected<DataBiasMap, errors::BiasError> data_bias_analysis_core(const data_handler::LabelSource& facet,
-                                                                      const data_handler::LabelSource& truth);
+std::expected<DataBiasMap, errors::BiasError> data_bias_analysis_core(const data_handler::PackedLabels& facet,
+                                                                      const data_handler::PackedLabels& truth);
 
 }  // namespace quorvant::data_bias

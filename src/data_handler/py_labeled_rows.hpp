@@ -18,9 +18,14 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <tuple>
+#include <utility>
 
+#include "common/chunk_source.hpp"
 #include "frame/args.hpp"
+#include "frame/gil.hpp"
+#include "frame/held.hpp"
 #include "frame/pyclass.hpp"
 #include "frame/raise.hpp"
 #include "frame/small_ints.hpp"
@@ -33,17 +38,57 @@ struct Columns {
     const char* function;  // for argument messages
     const frame::Param (&params)[N];
     const char* const (&names)[N];
+
+    static constexpr std::size_t params_count() { return N; }
 };
 
+using common::ValueSource;
+
 inline PyObject* none() { Py_RETURN_NONE; }
+
+// The columns of a call: converted in argument order, then settled, as
+// sources for the core (see frame/held.hpp and frame/small_ints.hpp).
+template <std::size_t N>
+struct Rows {
+    std::array<frame::I8Column, N> columns;
+
+    static std::optional<Rows> read(const frame::Args<N>& a, const char* const (&names)[N], bool defer = false) {
+        auto columns = frame::to_i8_columns(a, names, defer);
+        if (!columns || !frame::settle_all(*columns)) return std::nullopt;
+        return Rows{std::move(*columns)};
+    }
+
+    // f(const ValueSource&...) on the views, with the GIL released for
+    // large batches (the views are integer buffers or copies). Deferred
+    // ranges are noted in `noted`.
+    template <class F>
+    decltype(auto) apply(F&& f, std::array<bool, N>* noted = nullptr) const {
+        return frame::run_core(columns[0].size(), [&] {
+            return [&]<std::size_t... I>(std::index_sequence<I...>) {
+                const std::array<ValueSource, N> sources{
+                    columns[I].source(noted != nullptr ? &(*noted)[I] : nullptr)...};
+                return f(sources[I]...);
+            }(std::make_index_sequence<N>{});
+        });
+    }
+
+    // The deferred ranges in argument order: as noted when every row was
+    // read, else checked now. False with the first error set.
+    bool ranges(const std::array<bool, N>& noted, bool all_read) {
+        for (std::size_t i = 0; i < N; ++i) {
+            if (!(all_read ? columns[i].range_read(noted[i]) : columns[i].check_range())) return false;
+        }
+        return true;
+    }
+};
 
 template <class Core, std::size_t N>
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs, const Columns<N>& c) {
     frame::Args<N> a;
     if (!frame::extract(c.function, c.params, args, kwargs, a)) return nullptr;
-    const auto rows = frame::to_i8_sources(a, c.names);
+    const auto rows = Rows<N>::read(a, c.names);
     if (!rows) return nullptr;
-    auto core = std::apply([](const auto&... r) { return Core::make(r...); }, *rows);
+    auto core = rows->apply([](const auto&... r) { return Core::make(r...); });
     if (!core) return frame::raise(core.error());
     return frame::allocate(type, std::move(*core));
 }
@@ -63,38 +108,33 @@ PyObject* push(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     return none();
 }
 
+// A batch: counted in one pass with the deferred range checks, then the
+// ranges reported (before the core's length error), and only then added;
+// a batch that fails changes nothing.
 template <class Core, std::size_t N>
-PyObject* push_batch(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                     const Columns<N>& c) {
+PyObject* push_batch(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const Columns<N>& c) {
     frame::Args<N> a;
     if (!frame::extract("push_batch", c.params, args, nargs, kwnames, a)) return nullptr;
-    // Buffers are counted in one pass and their ranges checked after; a
-    // batch that fails counts nothing.
-    std::array<frame::RangeCheck, N> checks;
-    if (const auto buffers = frame::i8_buffers(a, &checks)) {
-        if (const auto batch = std::apply([&](const auto&... b) { return core.count(b...); }, *buffers)) {
-            if (!frame::ranges_checked(checks, c.names)) return nullptr;
-            core.add(*batch);
-            return none();
-        }
-    }
-    // Everything else, and a batch of the wrong length, converted first so
-    // that a conversion error comes before the length error.
-    const auto rows = frame::to_i8_sources(a, c.names);
+    auto rows = Rows<N>::read(a, c.names, true);
     if (!rows) return nullptr;
-    const auto status = std::apply([&](const auto&... r) { return core.push_batch(r...); }, *rows);
-    if (!status) return frame::raise(status.error());
+    std::array<bool, N> noted{};
+    const auto batch = rows->apply([&](const auto&... r) { return core.count(r...); }, &noted);
+    if (!rows->ranges(noted, batch.has_value())) return nullptr;
+    if (!batch) return frame::raise(batch.error());
+    core.add(*batch);
     return none();
 }
 
-template <class Core, std::size_t N>
-PyObject* reset_baseline(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                         const Columns<N>& c) {
+// reset_baseline: every column converted first, so that a conversion error
+// comes before the core's length error; a reset that fails changes nothing.
+template <class Core, std::size_t N, auto Method>
+PyObject* rows_method(const char* name, Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                      const Columns<N>& c) {
     frame::Args<N> a;
-    if (!frame::extract("reset_baseline", c.params, args, nargs, kwnames, a)) return nullptr;
-    const auto rows = frame::to_i8_sources(a, c.names);
+    if (!frame::extract(name, c.params, args, nargs, kwnames, a)) return nullptr;
+    const auto rows = Rows<N>::read(a, c.names);
     if (!rows) return nullptr;
-    const auto status = std::apply([&](const auto&... r) { return core.reset_baseline(r...); }, *rows);
+    const auto status = rows->apply([&](const auto&... r) { return (core.*Method)(r...); });
     if (!status) return frame::raise(status.error());
     return none();
 }
@@ -127,7 +167,8 @@ struct Face {
         return labeled_rows::push_batch(core, args, nargs, kwnames, Names::row_columns);
     }
     static PyObject* reset_baseline(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-        return labeled_rows::reset_baseline(core, args, nargs, kwnames, Names::row_columns);
+        return rows_method<Core, Names::row_columns.params_count(), &Core::reset_baseline>(
+            "reset_baseline", core, args, nargs, kwnames, Names::row_columns);
     }
 
     static auto methods() {

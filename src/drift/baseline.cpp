@@ -216,4 +216,26 @@ void BaselineContinuousBins::count(std::span<const double> values, std::span<std
     for (std::size_t b = 0; b < bins; ++b) counts[b] += c0[b] + c1[b] + c2[b] + c3[b];
 }
 
+std::expected<BaselineCategoricalBins, errors::DriftError> BaselineCategoricalBins::create(
+    const DistinctCounts& distinct, std::size_t n) {
+    if (n == 0) return std::unexpected(errors::DriftError::EmptyBaselineData);
+    const std::size_t d = distinct.labels.size();
+    std::vector<std::size_t> order(d);
+    for (std::size_t i = 0; i < d; ++i) order[i] = i;
+    // string_view compares bytes as unsigned char, a proper prefix first.
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return distinct.labels[a] < distinct.labels[b]; });
+    std::vector<std::string_view> sorted(d);
+    std::vector<double> hist(d + 1, 0.0);
+    const double nf = static_cast<double>(n);
+    for (std::size_t i = 0; i < d; ++i) {
+        sorted[i] = distinct.labels[order[i]];
+        hist[i] = static_cast<double>(distinct.counts[order[i]]) / nf;
+    }
+    BaselineCategoricalBins b;
+    b.index_.assign(sorted);
+    b.hist_ = std::move(hist);
+    return b;
+}
+
 }  // namespace quorvant::drift

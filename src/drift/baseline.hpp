@@ -98,63 +98,41 @@ private:
 // Categorical baselines over UTF-8 labels.
 class BaselineCategoricalBins {
 public:
-    // Labels: any random-access range of values convertible to
-    // std::string_view. No labels: DriftError::EmptyBaselineData.
-    template <class Labels>
-    static std::expected<BaselineCategoricalBins, errors::DriftError> create(const Labels& labels) {
-        BaselineCategoricalBins b;
-        if (auto r = b.define_bins(labels); !r) return std::unexpected(r.error());
-        return b;
-    }
-
-    // Replaces the label index and the shares: the distinct labels in byte
-    // order get indices 0..d-1, unseen labels index d. With no labels
-    // nothing changes.
-    template <class Labels>
-    std::expected<void, errors::DriftError> define_bins(const Labels& labels) {
-        const std::size_t n = labels.size();
-        if (n == 0) return std::unexpected(errors::DriftError::EmptyBaselineData);
-        const DistinctCounts distinct = count_distinct(labels);
-        const std::size_t d = distinct.labels.size();
-        std::vector<std::size_t> order(d);
-        for (std::size_t i = 0; i < d; ++i) order[i] = i;
-        // string_view compares bytes as unsigned char, a proper prefix first.
-        std::sort(order.begin(), order.end(),
-                  [&](std::size_t a, std::size_t b) { return distinct.labels[a] < distinct.labels[b]; });
-        std::vector<std::string_view> sorted(d);
-        std::vector<double> hist(d + 1, 0.0);
-        const double nf = static_cast<double>(n);
-        for (std::size_t i = 0; i < d; ++i) {
-            sorted[i] = distinct.labels[order[i]];
-            hist[i] = static_cast<double>(distinct.counts[order[i]]) / nf;
-        }
-        LabelIndex index;
-        index.assign(sorted);
-        index_ = std::move(index);
-        hist_ = std::move(hist);
-        return {};
-    }
+    // From the distinct labels of n baseline labels (see DistinctCounter):
+    // the distinct labels in byte order get indices 0..d-1, unseen labels
+    // index d. No labels: DriftError::EmptyBaselineData.
+    static std::expected<BaselineCategoricalBins, errors::DriftError> create(const DistinctCounts& distinct,
+                                                                             std::size_t n);
 
     // The bin of a label: its index, or num_labels() when unseen.
     std::size_t index_of(std::string_view label) const noexcept { return index_.find(label); }
 
-    // Adds 1 to counts[index_of(labels[i])] for i in [begin, end); counts
-    // has num_labels() + 1 elements. Runtime labels usually repeat the same
-    // few objects; the address memo skips hashing them again.
-    template <class Labels>
-    void count(const Labels& labels, std::size_t begin, std::size_t end, std::span<std::uint64_t> counts) const {
-        AddressMemo memo(end - begin);
-        for (std::size_t i = begin; i < end; ++i) {
-            const std::string_view label = labels[i];
-            AddressMemo::Slot* m = memo.slot(label);
-            if (m == nullptr) {
-                ++counts[index_of(label)];
-                continue;
+    // Counts the bins of labels given a chunk at a time: add() adds 1 to
+    // counts[index_of(label)] for each; counts has num_labels() + 1
+    // elements. Runtime labels usually repeat the same few objects; the
+    // address memo skips hashing them again (so the views must keep their
+    // bytes at one address and length while counted).
+    class Counter {
+    public:
+        // Sized for `n` labels in all.
+        Counter(const BaselineCategoricalBins& bins, std::size_t n) : bins_(&bins), memo_(n) {}
+
+        void add(std::span<const std::string_view> labels, std::span<std::uint64_t> counts) {
+            for (const std::string_view label : labels) {
+                AddressMemo::Slot* m = memo_.slot(label);
+                if (m == nullptr) {
+                    ++counts[bins_->index_of(label)];
+                    continue;
+                }
+                if (!m->holds(label)) *m = AddressMemo::Slot{label.data(), label.size(), bins_->index_of(label)};
+                ++counts[m->value];
             }
-            if (!m->holds(label)) *m = AddressMemo::Slot{label.data(), label.size(), index_of(label)};
-            ++counts[m->value];
         }
-    }
+
+    private:
+        const BaselineCategoricalBins* bins_;
+        AddressMemo memo_;
+    };
 
     std::size_t num_labels() const noexcept { return index_.size(); }
     std::string_view label(std::size_t i) const noexcept { return index_.label(i); }

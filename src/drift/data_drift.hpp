@@ -55,49 +55,34 @@ private:
     std::vector<double> rt_bins_;  // all zero between calls
 };
 
+// Runtime labels reach the categorical detectors as their bin counts
+// (BaselineCategoricalBins::Counter), n labels in all.
 class CategoricalDataDrift {
 public:
-    // Labels: a random-access range of values convertible to string_view.
-    template <class Labels>
-    static std::expected<CategoricalDataDrift, DriftError> new_(const Labels& labels) {
-        auto b = BaselineCategoricalBins::create(labels);
-        if (!b) return std::unexpected(b.error());
-        std::vector<double> bins(b->baseline_hist().size(), 0.0);
-        return CategoricalDataDrift(std::move(*b), std::move(bins));
+    static CategoricalDataDrift new_(BaselineCategoricalBins b) {
+        std::vector<double> bins(b.baseline_hist().size(), 0.0);
+        return CategoricalDataDrift(std::move(b), std::move(bins));
     }
 
-    template <class Labels>
-    std::expected<void, DriftError> build_rt_hist(const Labels& labels) {
-        if (labels.size() == 0) return std::unexpected(DriftError::EmptyRuntimeData);
-        std::vector<std::uint64_t> counts(rt_bins_.size(), 0);
-        baseline_.count(labels, 0, labels.size(), counts);
-        for (std::size_t i = 0; i < counts.size(); ++i) rt_bins_[i] += static_cast<double>(counts[i]);
-        return {};
-    }
-
-    template <class Labels>
-    std::expected<double, DriftError> compute_drift(const Labels& labels, DriftType t) {
-        if (auto r = build_rt_hist(labels); !r) return std::unexpected(r.error());
+    // No labels is EmptyRuntimeData.
+    std::expected<double, DriftError> compute_drift(std::span<const std::uint64_t> counts, std::size_t n,
+                                                    DriftType t) {
+        if (auto r = build_rt_hist(counts, n); !r) return std::unexpected(r.error());
         return score_and_clear(std::span<const DriftType>(&t, 1))[0];
     }
 
-    template <class Labels>
-    std::expected<std::vector<double>, DriftError> compute_drift_multiple_criteria(const Labels& labels,
+    std::expected<std::vector<double>, DriftError> compute_drift_multiple_criteria(std::span<const std::uint64_t> counts,
+                                                                                   std::size_t n,
                                                                                    std::span<const DriftType> types) {
-        if (auto r = build_rt_hist(labels); !r) return std::unexpected(r.error());
+        if (auto r = build_rt_hist(counts, n); !r) return std::unexpected(r.error());
         return score_and_clear(types);
     }
 
-    // Replaces the baseline and re-creates the runtime bins; with no labels
-    // nothing changes.
-    template <class Labels>
-    std::expected<void, DriftError> reset_baseline(const Labels& labels) {
-        auto b = BaselineCategoricalBins::create(labels);
-        if (!b) return std::unexpected(b.error());
-        std::vector<double> bins(b->baseline_hist().size(), 0.0);
-        baseline_ = std::move(*b);
+    // Replaces the baseline and re-creates the runtime bins.
+    void reset_baseline(BaselineCategoricalBins b) noexcept {
+        std::vector<double> bins(b.baseline_hist().size(), 0.0);
+        baseline_ = std::move(b);
         rt_bins_ = std::move(bins);
-        return {};
     }
 
     const BaselineCategoricalBins& baseline() const noexcept { return baseline_; }
@@ -107,6 +92,11 @@ private:
     friend struct StateAccess;
     CategoricalDataDrift(BaselineCategoricalBins b, std::vector<double> bins)
         : baseline_(std::move(b)), rt_bins_(std::move(bins)) {}
+    std::expected<void, DriftError> build_rt_hist(std::span<const std::uint64_t> counts, std::size_t n) {
+        if (n == 0) return std::unexpected(DriftError::EmptyRuntimeData);
+        for (std::size_t i = 0; i < counts.size(); ++i) rt_bins_[i] += static_cast<double>(counts[i]);
+        return {};
+    }
     std::vector<double> score_and_clear(std::span<const DriftType> types);
 
     BaselineCategoricalBins baseline_;
@@ -169,30 +159,46 @@ public:
         total_samples_ += 1.0;
     }
 
+    // Where a batch of n samples starts to count, and what the stream looks
+    // like after it: flush mode applies its rule before every sample, as if
+    // they came one by one, and only the positions of the samples decide
+    // when flushes happen, so only the samples after the batch's last flush
+    // (from `start` on) are counted. Decay mode counts them all.
+    struct Batch {
+        std::size_t start;  // first sample after the last flush
+        bool flushed;
+        double total;
+        DriftClock::time_point last_flush;
+    };
+
+    Batch plan_batch(std::size_t n) const {
+        if constexpr (kFlush) {
+            return plan_flushes(n);
+        } else {
+            return Batch{0, false, add_ones(total_samples_, n), {}};
+        }
+    }
+
+    // Adds a planned batch given the bin counts of its samples [start, n).
+    // Nothing here can fail.
+    void commit_batch(const Batch& batch, std::span<const std::uint64_t> counts) noexcept {
+        if (batch.flushed) {
+            for (std::size_t b = 0; b < counts.size(); ++b) rt_bins_[b] = static_cast<double>(counts[b]);
+        } else {
+            for (std::size_t b = 0; b < counts.size(); ++b) rt_bins_[b] = add_ones(rt_bins_[b], counts[b]);
+        }
+        total_samples_ = batch.total;
+        if constexpr (kFlush) mode_.last_flush = batch.last_flush;
+    }
+
     // Adds n samples; count(begin, end, counts) adds the bin counts of
-    // samples [begin, end) to `counts` (one per bin). Flush mode applies
-    // its rule before every sample, as if they came one by one: only the
-    // positions of the samples decide when flushes happen, so they are
-    // found first and only the samples after the last flush are counted.
+    // samples [begin, end) to `counts` (one per bin).
     template <class Count>
     void add_batch(std::size_t n, Count&& count) {
+        const Batch batch = plan_batch(n);
         std::vector<std::uint64_t> counts(rt_bins_.size(), 0);
-        if constexpr (kFlush) {
-            const Plan plan = plan_batch(n);
-            count(plan.start, n, std::span<std::uint64_t>(counts));
-            // Commit: nothing below can fail.
-            if (plan.flushed) {
-                for (std::size_t b = 0; b < counts.size(); ++b) rt_bins_[b] = static_cast<double>(counts[b]);
-            } else {
-                for (std::size_t b = 0; b < counts.size(); ++b) rt_bins_[b] = add_ones(rt_bins_[b], counts[b]);
-            }
-            total_samples_ = plan.total;
-            mode_.last_flush = plan.last_flush;
-        } else {
-            count(std::size_t{0}, n, std::span<std::uint64_t>(counts));
-            for (std::size_t b = 0; b < counts.size(); ++b) rt_bins_[b] = add_ones(rt_bins_[b], counts[b]);
-            total_samples_ = add_ones(total_samples_, n);
-        }
+        count(batch.start, n, std::span<std::uint64_t>(counts));
+        commit_batch(batch, counts);
     }
 
     // The steps before scoring: an empty stream (its weights sum to 0) is
@@ -263,13 +269,6 @@ public:
 private:
     friend struct StateAccess;
 
-    struct Plan {
-        std::size_t start;  // first sample after the last flush
-        bool flushed;
-        double total;
-        DriftClock::time_point last_flush;
-    };
-
     static bool reached(DriftClock::duration elapsed, FlushCadence cadence) {
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
         const auto secs = static_cast<std::uint64_t>(ns / 1'000'000'000);
@@ -304,12 +303,12 @@ private:
 
     // Walks the rule over n sample positions, jumping between the totals at
     // which it can act.
-    Plan plan_batch(std::size_t n) const {
-        Plan plan{0, false, total_samples_, mode_.last_flush};
+    Batch plan_flushes(std::size_t n) const {
+        Batch plan{0, false, total_samples_, mode_.last_flush};
         std::size_t i = 0;
         while (i < n) {
             if (const auto at = due(plan.total, plan.last_flush)) {
-                plan = Plan{i, true, 0.0, *at};
+                plan = Batch{i, true, 0.0, *at};
             }
             // The next total at which the rule can act: a multiple of 256 or
             // the rate. Past 2^53 the total stops growing; go one by one.
@@ -477,38 +476,34 @@ class StreamingCategoricalDataDrift
     using Base = StreamingDetector<BaselineCategoricalBins, Mode, DriftFamily::Categorical>;
 
 public:
-    template <class Labels>
-    static std::expected<StreamingCategoricalDataDrift, DriftError> new_decay(const Labels& labels,
-                                                                             std::uint64_t half_life)
+    using Batch = typename RuntimeStream<Mode>::Batch;
+
+    static StreamingCategoricalDataDrift new_decay(BaselineCategoricalBins b, std::uint64_t half_life)
         requires std::is_same_v<Mode, DecayModeMark>
     {
-        return build(labels, decay_mode(half_life));
+        return StreamingCategoricalDataDrift(std::move(b), decay_mode(half_life));
     }
 
-    template <class Labels>
-    static std::expected<StreamingCategoricalDataDrift, DriftError> new_flush(const Labels& labels,
-                                                                             std::optional<std::uint64_t> rate,
-                                                                             std::optional<std::uint64_t> cadence)
+    static StreamingCategoricalDataDrift new_flush(BaselineCategoricalBins b, std::optional<std::uint64_t> rate,
+                                                  std::optional<std::uint64_t> cadence)
         requires std::is_same_v<Mode, FlushModeMark>
     {
-        return build(labels, flush_mode(rate, cadence));
+        return StreamingCategoricalDataDrift(std::move(b), flush_mode(rate, cadence));
     }
 
     void update_stream(std::string_view label) { this->stream_.add_one(this->baseline_.index_of(label)); }
 
-    template <class Labels>
-    std::expected<void, DriftError> update_stream_batch(const Labels& labels) {
-        if (labels.size() == 0) return std::unexpected(DriftError::EmptyRuntimeData);
-        this->stream_.add_batch(labels.size(), [&](std::size_t begin, std::size_t end, std::span<std::uint64_t> counts) {
-            this->baseline_.count(labels, begin, end, counts);
-        });
-        return {};
+    // A batch of n labels in two steps: the plan (no labels is
+    // EmptyRuntimeData), then the bin counts of its labels [start, n).
+    std::expected<Batch, DriftError> plan_batch(std::size_t n) const {
+        if (n == 0) return std::unexpected(DriftError::EmptyRuntimeData);
+        return this->stream_.plan_batch(n);
+    }
+    void commit_batch(const Batch& batch, std::span<const std::uint64_t> counts) noexcept {
+        this->stream_.commit_batch(batch, counts);
     }
 
-    template <class Labels>
-    std::expected<void, DriftError> reset_baseline(const Labels& labels) {
-        return this->replace_baseline(BaselineCategoricalBins::create(labels));
-    }
+    void reset_baseline(BaselineCategoricalBins b) { (void)this->replace_baseline(std::move(b)); }
 
     // The current weight of each baseline label (its index's bin).
     double weight_of(std::size_t label_index) const noexcept { return this->stream_.rt_bins()[label_index]; }
@@ -516,13 +511,6 @@ public:
 private:
     friend struct StateAccess;
     StreamingCategoricalDataDrift(BaselineCategoricalBins b, ModeState<Mode> mode) : Base(std::move(b), mode) {}
-
-    template <class Labels>
-    static std::expected<StreamingCategoricalDataDrift, DriftError> build(const Labels& labels, ModeState<Mode> mode) {
-        auto b = BaselineCategoricalBins::create(labels);
-        if (!b) return std::unexpected(b.error());
-        return StreamingCategoricalDataDrift(std::move(*b), mode);
-    }
 };
 
 }  // namespace quorvant::drift

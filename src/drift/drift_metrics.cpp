@@ -125,4 +125,13 @@ std::expected<std::vector<double>, errors::DriftError> compute_drift_continuous_
     return scores_of(b->baseline_hist(), runtime, DriftFamily::Continuous, types);
 }
 
+std::expected<std::vector<double>, errors::DriftError> compute_drift_categorical_distribution(
+    const BaselineCategoricalBins& baseline, std::span<const std::uint64_t> counts, std::size_t n,
+    std::span<const DriftType> types) {
+    if (n == 0) return std::unexpected(errors::DriftError::EmptyRuntimeData);
+    std::vector<double> runtime(counts.size(), 0.0);
+    for (std::size_t i = 0; i < counts.size(); ++i) runtime[i] = static_cast<double>(counts[i]);
+    return scores_of(baseline.baseline_hist(), runtime, DriftFamily::Categorical, types);
+}
+
 }  // namespace quorvant::drift

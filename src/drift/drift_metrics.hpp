@@ -66,19 +66,10 @@ std::expected<std::vector<double>, errors::DriftError> compute_drift_continuous_
     std::span<const double> baseline, std::span<const double> candidate, std::span<const DriftType> types,
     std::optional<QuantileType> q);
 
-// The same for labels (ranges as BaselineCategoricalBins takes them).
-template <class Labels>
+// A built baseline against the bin counts of n candidate labels (no
+// labels is EmptyRuntimeData).
 std::expected<std::vector<double>, errors::DriftError> compute_drift_categorical_distribution(
-    const Labels& baseline, const Labels& candidate, std::span<const DriftType> types) {
-    auto b = BaselineCategoricalBins::create(baseline);
-    if (!b) return std::unexpected(b.error());
-    const std::size_t n = candidate.size();
-    if (n == 0) return std::unexpected(errors::DriftError::EmptyRuntimeData);
-    std::vector<double> runtime(b->baseline_hist().size(), 0.0);
-    std::vector<std::uint64_t> counts(runtime.size(), 0);
-    b->count(candidate, 0, n, counts);
-    for (std::size_t i = 0; i < counts.size(); ++i) runtime[i] = static_cast<double>(counts[i]);
-    return scores_of(b->baseline_hist(), runtime, DriftFamily::Categorical, types);
-}
+    const BaselineCategoricalBins& baseline, std::span<const std::uint64_t> counts, std::size_t n,
+    std::span<const DriftType> types);
 
 }  // namespace quorvant::drift

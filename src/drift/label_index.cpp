@@ -47,4 +47,47 @@ void LabelIndex::assign(std::span<const std::string_view> labels) {
     size_ = labels.size();
 }
 
+void DistinctCounter::add(std::span<const std::string_view> labels) {
+    for (const std::string_view label : labels) {
+        AddressMemo::Slot* m = memo_.slot(label);
+        if (m != nullptr && m->holds(label)) {
+            ++out_.counts[m->value];
+            continue;
+        }
+        const std::uint64_t h = hash_label(label, seed_);
+        std::size_t pos = h & mask_;
+        while (true) {
+            Slot& s = slots_[pos];
+            if (s.index == kFree) {
+                s = Slot{h, out_.labels.size()};
+                out_.labels.push_back(label);
+                out_.counts.push_back(1);
+                if (m != nullptr) *m = AddressMemo::Slot{label.data(), label.size(), s.index};
+                break;
+            }
+            if (s.hash == h && out_.labels[s.index] == label) {
+                ++out_.counts[s.index];
+                if (m != nullptr) *m = AddressMemo::Slot{label.data(), label.size(), s.index};
+                break;
+            }
+            pos = (pos + 1) & mask_;
+        }
+        if (out_.labels.size() * 2 > slots_.size()) grow();
+    }
+}
+
+// Doubles the table, to keep it at most half full.
+void DistinctCounter::grow() {
+    std::vector<Slot> bigger(slots_.size() * 2, Slot{0, kFree});
+    const std::size_t bigger_mask = bigger.size() - 1;
+    for (const Slot& s : slots_) {
+        if (s.index == kFree) continue;
+        std::size_t p = s.hash & bigger_mask;
+        while (bigger[p].index != kFree) p = (p + 1) & bigger_mask;
+        bigger[p] = s;
+    }
+    slots_.swap(bigger);
+    mask_ = bigger_mask;
+}
+
 }  // namespace quorvant::drift

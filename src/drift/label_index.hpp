@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quorvant::drift {
@@ -137,61 +138,31 @@ struct DistinctCounts {
     std::vector<std::uint64_t> counts;
 };
 
-// Counts the labels of any random-access range whose elements convert to
-// std::string_view; the views must stay valid while the result is used.
-template <class Labels>
-DistinctCounts count_distinct(const Labels& labels) {
+// Counts the distinct labels of a sequence given a chunk at a time. The
+// views must stay valid, with the same bytes at one address and length,
+// until the counts are used.
+class DistinctCounter {
+public:
+    // Sized for `n` labels in all.
+    explicit DistinctCounter(std::size_t n) : memo_(n) {}
+
+    void add(std::span<const std::string_view> labels);
+    DistinctCounts take() && { return std::move(out_); }
+
+private:
     struct Slot {
         std::uint64_t hash;
-        std::size_t index;  // into out.labels; ~0 when free
+        std::size_t index;  // into out_.labels; kFree when free
     };
-    constexpr std::size_t kFree = ~std::size_t{0};
-    const std::uint64_t seed = detail::hash_seed();
-    DistinctCounts out;
-    std::vector<Slot> slots(16, Slot{0, kFree});
-    std::size_t mask = 15;
-    const std::size_t n = labels.size();
-    AddressMemo memo(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::string_view label = labels[i];
-        AddressMemo::Slot* m = memo.slot(label);
-        if (m != nullptr && m->holds(label)) {
-            ++out.counts[m->value];
-            continue;
-        }
-        const std::uint64_t h = hash_label(label, seed);
-        std::size_t pos = h & mask;
-        while (true) {
-            Slot& s = slots[pos];
-            if (s.index == kFree) {
-                s = Slot{h, out.labels.size()};
-                out.labels.push_back(label);
-                out.counts.push_back(1);
-                if (m != nullptr) *m = AddressMemo::Slot{label.data(), label.size(), s.index};
-                break;
-            }
-            if (s.hash == h && out.labels[s.index] == label) {
-                ++out.counts[s.index];
-                if (m != nullptr) *m = AddressMemo::Slot{label.data(), label.size(), s.index};
-                break;
-            }
-            pos = (pos + 1) & mask;
-        }
-        if (out.labels.size() * 2 > slots.size()) {
-            // Grow to keep the table at most half full.
-            std::vector<Slot> bigger(slots.size() * 2, Slot{0, kFree});
-            const std::size_t bigger_mask = bigger.size() - 1;
-            for (const Slot& s : slots) {
-                if (s.index == kFree) continue;
-                std::size_t p = s.hash & bigger_mask;
-                while (bigger[p].index != kFree) p = (p + 1) & bigger_mask;
-                bigger[p] = s;
-            }
-            slots.swap(bigger);
-            mask = bigger_mask;
-        }
-    }
-    return out;
-}
+    static constexpr std::size_t kFree = ~std::size_t{0};
+
+    void grow();
+
+    std::uint64_t seed_ = detail::hash_seed();
+    DistinctCounts out_;
+    std::vector<Slot> slots_ = std::vector<Slot>(16, Slot{0, kFree});
+    std::size_t mask_ = 15;
+    AddressMemo memo_;
+};
 
 }  // namespace quorvant::drift

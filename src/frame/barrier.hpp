@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 
+#include "frame/borrow.hpp"
 #include "frame/python.hpp"
 
 namespace quorvant::frame {
@@ -23,6 +24,7 @@ inline void set_from_current_exception() noexcept {
 // Entry points of module functions and methods (METH_FASTCALL | METH_KEYWORDS).
 template <PyObject* (*F)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>
 PyObject* guarded(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    CurrentBorrow none(nullptr);  // a function holds no object's borrow
     try {
         return F(self, args, nargs, kwnames);
     } catch (...) {

@@ -1,5 +1,6 @@
 #include "frame/convert.hpp"
 
+#include "frame/items.hpp"
 #include "frame/numpy.hpp"
 #include "frame/refs.hpp"
 
@@ -84,37 +85,26 @@ std::optional<std::optional<std::string>> to_optional_string(PyObject* obj, cons
     return std::optional<std::string>{std::move(*v)};
 }
 
-Owned item_tuple(PyObject* obj, const char* arg, const char* expected) {
-    Owned items = Owned::steal(PySequence_Tuple(obj));
-    if (!items) {
-        retype_error(arg, expected, obj);
-        name_invalid_code_point(obj, arg);
-    }
-    return items;
-}
-
 std::optional<std::vector<std::string>> to_string_list(PyObject* obj, const char* arg) {
     if (PyUnicode_Check(obj) || PyBytes_Check(obj) || PyByteArray_Check(obj) || !PySequence_Check(obj)) {
         argument_type_error(arg, "a sequence of str", obj);
         return std::nullopt;
     }
-    // A private tuple keeps the items alive even if converting one of them
-    // runs code that changes the caller's sequence.
-    const Owned items = item_tuple(obj, arg, "a sequence of str");
+    const auto items = Items::of(obj, arg, "a sequence of str");
     if (!items) return std::nullopt;
-    const Py_ssize_t n = PyTuple_GET_SIZE(items.get());
     std::vector<std::string> out;
-    out.reserve(static_cast<std::size_t>(n));
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* item = PyTuple_GET_ITEM(items.get(), i);
+    out.reserve(static_cast<std::size_t>(items->size()));
+    const bool read = items->each(0, [&](Py_ssize_t, PyObject* item) {
         if (!PyUnicode_Check(item)) {
             PyErr_Format(PyExc_TypeError, "argument '%s': items must be str, not %s", arg, Py_TYPE(item)->tp_name);
-            return std::nullopt;
+            return false;
         }
         const auto view = utf8_view(item);
-        if (!view) return std::nullopt;
+        if (!view) return false;
         out.emplace_back(*view);
-    }
+        return true;
+    });
+    if (!read) return std::nullopt;
     return out;
 }
 

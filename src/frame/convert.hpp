@@ -29,13 +29,6 @@ std::optional<std::string> to_string(PyObject* obj, const char* arg);
 std::optional<std::optional<double>> to_optional_f64(PyObject* obj, const char* arg);
 std::optional<std::optional<std::string>> to_optional_string(PyObject* obj, const char* arg);
 
-// The items of a sequence as a tuple of its own (converting an item then
-// cannot change them). Null with the argument's error set on failure: a
-// TypeError becomes "argument 'x': must be <expected>, not T", an element of
-// a NumPy str array that NumPy cannot make (a code point past U+10FFFF) the
-// argument's ValueError; any other error passes unchanged.
-Owned item_tuple(PyObject* obj, const char* arg, const char* expected);
-
 // A sequence (list, tuple, ...) of str; a single str or bytes is refused.
 std::optional<std::vector<std::string>> to_string_list(PyObject* obj, const char* arg);
 

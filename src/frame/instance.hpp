@@ -39,7 +39,7 @@ PyObject* allocate(PyTypeObject* type, Core&& core) {
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     Instance<Core>* inst = instance<Core>(self);
-    inst->borrow = BorrowFlag{};
+    new (&inst->borrow) BorrowFlag();
     new (inst->storage) Core(std::move(core));
     inst->alive = true;
     return self;

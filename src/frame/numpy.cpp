@@ -50,10 +50,11 @@ std::optional<std::pair<npy_intp, std::uint32_t>> invalid_code_point_of(PyObject
 
 }  // namespace
 
-void name_invalid_code_point(PyObject* obj, const char* arg) {
-    // NumPy 2 passes on the interpreter's SystemError; a ValueError would
-    // be a decoder's word for the same.
-    if (!PyErr_ExceptionMatches(PyExc_SystemError) && !PyErr_ExceptionMatches(PyExc_ValueError)) return;
+namespace {
+
+// Replaces the error being raised by the argument's ValueError when `obj`
+// holds an element NumPy cannot make.
+void prefer_invalid_code_point(PyObject* obj, const char* arg) {
     SavedError saved;
     const auto bad = invalid_code_point_of(obj);
     if (!bad) return;  // the saved error is raised again
@@ -61,6 +62,17 @@ void name_invalid_code_point(PyObject* obj, const char* arg) {
     PyErr_Format(PyExc_ValueError, "argument '%s': item %zd holds code point 0x%x, not in range(0x110000)", arg,
                  static_cast<Py_ssize_t>(bad->first), static_cast<unsigned>(bad->second));
 }
+
+}  // namespace
+
+void name_invalid_code_point(PyObject* obj, const char* arg) {
+    // NumPy 2 passes on the interpreter's SystemError; a ValueError would
+    // be a decoder's word for the same.
+    if (!PyErr_ExceptionMatches(PyExc_SystemError) && !PyErr_ExceptionMatches(PyExc_ValueError)) return;
+    prefer_invalid_code_point(obj, arg);
+}
+
+void invalid_code_point_wins(PyObject* obj, const char* arg) { prefer_invalid_code_point(obj, arg); }
 
 std::optional<PyArrayObject*> as_array(PyObject* obj, const char* arg) {
     if (!numpy_ready()) return std::nullopt;

@@ -39,8 +39,10 @@ std::optional<PyArrayObject*> as_array(PyObject* obj, const char* arg);
 // is.
 void name_invalid_code_point(PyObject* obj, const char* arg);
 
-// True when `obj` is an ndarray; NumPy must be ready.
-inline bool is_array(PyObject* obj) { return PyArray_Check(obj); }
+// After converting an item of `obj` failed: when `obj` is a 1-D str array
+// holding an element NumPy cannot make, that element's ValueError replaces
+// the error (making every item first would have met it before).
+void invalid_code_point_wins(PyObject* obj, const char* arg);
 
 using common::load;
 

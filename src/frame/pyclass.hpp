@@ -60,6 +60,7 @@ PyObject* exclusive_method(PyObject* self, PyObject* const* args, Py_ssize_t nar
     if (!check_alive(inst->alive)) return nullptr;
     auto borrow = Borrow::exclusive(inst->borrow);
     if (!borrow) return nullptr;
+    CurrentBorrow current(&inst->borrow);
     return guarded_call<PyObject*>(nullptr, [&] { return F(inst->core(), args, nargs, kwnames); });
 }
 
@@ -69,6 +70,7 @@ PyObject* shared_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     if (!check_alive(inst->alive)) return nullptr;
     auto borrow = Borrow::shared(inst->borrow);
     if (!borrow) return nullptr;
+    CurrentBorrow current(&inst->borrow);
     return guarded_call<PyObject*>(nullptr, [&] { return F(inst->core(), args, nargs, kwnames); });
 }
 
@@ -83,6 +85,7 @@ PyObject* shared_getter(PyObject* self, void*) noexcept {
 
 template <PyObject* (*F)(PyTypeObject*, PyObject*, PyObject*)>
 PyObject* guarded_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    CurrentBorrow none(nullptr);
     return guarded_call<PyObject*>(nullptr, [&] { return F(type, args, kwargs); });
 }
 

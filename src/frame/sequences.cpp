@@ -6,7 +6,9 @@
 
 #include "frame/buffer_kernels.hpp"
 #include "frame/convert.hpp"
+#include "frame/held.hpp"
 #include "frame/ints.hpp"
+#include "frame/items.hpp"
 #include "frame/numpy.hpp"
 #include "frame/refs.hpp"
 
@@ -121,18 +123,22 @@ std::optional<std::vector<T>> read_sequence(PyObject* obj, const char* arg, cons
         argument_type_error(arg, expected, obj);
         return std::nullopt;
     }
-    if (numpy_ready()) {
-        if (is_array(obj)) {
-            auto fast = buffer(obj);
-            if (fast) return fast;
+    const bool list_or_tuple = PyList_CheckExact(obj) || PyTuple_CheckExact(obj);
+    if (!list_or_tuple) {
+        if (numpy_ready()) {
+            // Only an ndarray itself: a subclass goes through the protocols.
+            if (is_exact_array(obj)) {
+                auto fast = buffer(obj);
+                if (fast) return fast;
+            }
+        } else {
+            PyErr_Clear();  // without NumPy there are no arrays to read
         }
-    } else {
-        PyErr_Clear();  // without NumPy there are no arrays to read
     }
 
     std::vector<T> out;
     Py_ssize_t start = 0;
-    if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
+    if (list_or_tuple) {
         // Direct items run no code, so the caller's list cannot change
         // while they are read in place.
         const Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
@@ -141,17 +147,15 @@ std::optional<std::vector<T>> read_sequence(PyObject* obj, const char* arg, cons
         while (start < n && direct(in_place[start], out[static_cast<std::size_t>(start)])) ++start;
         if (start == n) return out;
     }
-    // The rest from a copy, which holds the items alive whatever their
-    // conversion does.
-    const Owned items = item_tuple(obj, arg, expected);
+    // The rest one by one (see frame/items.hpp).
+    const auto items = Items::of(obj, arg, expected);
     if (!items) return std::nullopt;
-    const Py_ssize_t n = PyTuple_GET_SIZE(items.get());
-    out.resize(static_cast<std::size_t>(n));
-    for (Py_ssize_t i = start; i < n; ++i) {
-        PyObject* item = PyTuple_GET_ITEM(items.get(), i);
+    out.resize(static_cast<std::size_t>(items->size()));
+    const bool read = items->each(start, [&](Py_ssize_t i, PyObject* item) {
         T& slot = out[static_cast<std::size_t>(i)];
-        if (!direct(item, slot) && !protocol(item, arg, slot)) return std::nullopt;
-    }
+        return direct(item, slot) || protocol(item, arg, slot);
+    });
+    if (!read) return std::nullopt;
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include "common/kernel.hpp"
 #include "frame/convert.hpp"
 #include "frame/ints.hpp"
+#include "frame/items.hpp"
 #include "frame/numpy.hpp"
 #include "frame/refs.hpp"
 
@@ -103,17 +104,6 @@ std::size_t read_exact_i8(PyObject* const* items, std::size_t n, std::int8_t* ou
     return i;
 }
 
-// Items [from, n) of a tuple, one by one.
-bool convert_items(PyObject* tuple, Py_ssize_t from, const char* arg, std::vector<std::int8_t>& out) {
-    const Py_ssize_t n = PyTuple_GET_SIZE(tuple);
-    for (Py_ssize_t i = from; i < n; ++i) {
-        if (!item_to_i8(PyTuple_GET_ITEM(tuple, i), arg, kItemExpected, out[static_cast<std::size_t>(i)])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 template <class T>
 [[gnu::always_inline]] inline bool outside_i8(T x) {
     if constexpr (std::is_signed_v<T>) {
@@ -181,67 +171,7 @@ std::optional<std::optional<std::vector<std::int8_t>>> from_integer_array(PyObje
     return result;
 }
 
-template <class T>
-QUORVANT_KERNEL bool in_i8_range(const T* __restrict xs, std::size_t n) {
-    using U = std::make_unsigned_t<T>;
-    constexpr std::size_t kBlock = 64;
-    U outside = 0;
-    std::size_t i = 0;
-    for (; i + kBlock <= n; i += kBlock) {
-        for (std::size_t j = 0; j < kBlock; ++j) outside |= outside_i8(xs[i + j]) ? static_cast<U>(~U{0}) : U{0};
-    }
-    for (; i < n; ++i) outside |= outside_i8(xs[i]) ? static_cast<U>(~U{0}) : U{0};
-    return outside == 0;
-}
-
-QUORVANT_KERNEL bool all_below_128(const std::uint8_t* xs, std::size_t n) {
-    constexpr std::size_t kBlock = 64;
-    std::uint8_t high = 0;
-    std::size_t i = 0;
-    for (; i + kBlock <= n; i += kBlock) {
-        for (std::size_t j = 0; j < kBlock; ++j) high |= xs[i + j];
-    }
-    for (; i < n; ++i) high |= xs[i];
-    return (high & 0x80) == 0;
-}
-
 }  // namespace
-
-bool range_checked(const RangeCheck& check, const char* arg) {
-    if (check.outside) range_error(arg);
-    return !check.outside;
-}
-
-std::optional<common::ValueSource> i8_buffer(PyObject* obj, RangeCheck* deferred) {
-    if (PyList_Check(obj) || PyTuple_Check(obj)) return std::nullopt;  // no NumPy import for these
-    if (!numpy_ready()) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
-    if (!PyArray_CheckExact(obj)) return std::nullopt;
-    std::optional<common::ValueSource> out;
-    visit_numeric(reinterpret_cast<PyArrayObject*>(obj), [&]<class T>(Strided<T> s) {
-        if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
-            const T* p = reinterpret_cast<const T*>(s.data);
-            if (!s.contiguous() || reinterpret_cast<std::uintptr_t>(p) % alignof(T) != 0) return;
-            const auto n = static_cast<std::size_t>(s.size);
-            if constexpr (std::is_same_v<T, std::int8_t>) {
-                out = common::ValueSource::borrowed({p, n});
-            } else if constexpr (std::is_same_v<T, std::uint8_t>) {
-                if (all_below_128(p, n)) out = common::ValueSource::borrowed({reinterpret_cast<const std::int8_t*>(p), n});
-            } else {
-                // Narrowed a chunk at a time while counting; the range is
-                // checked whole first, or noted while reading.
-                if (deferred == nullptr && !in_i8_range(p, n)) return;
-                out = common::ValueSource::view(
-                    n, [p, deferred](std::size_t begin, std::size_t count, std::int8_t* values) {
-                        if (!narrow_to_i8(p + begin, count, values) && deferred != nullptr) deferred->outside = true;
-                    });
-            }
-        }
-    });
-    return out;
-}
 
 std::optional<std::int8_t> to_i8(PyObject* obj, const char* arg) {
     std::int8_t v = 0;
@@ -285,13 +215,126 @@ std::optional<std::vector<std::int8_t>> to_i8_sequence(PyObject* obj, const char
         }
         if (done == n) return out;
     }
-    // The rest one by one, from a private copy: converting an item may run
-    // code that changes the caller's sequence.
-    const Owned tuple = item_tuple(obj, arg, "a sequence of int");
-    if (!tuple) return std::nullopt;
-    out.resize(static_cast<std::size_t>(PyTuple_GET_SIZE(tuple.get())));
-    if (!convert_items(tuple.get(), done, arg, out)) return std::nullopt;
+    // The rest one by one (see frame/items.hpp).
+    const auto items = Items::of(obj, arg, "a sequence of int");
+    if (!items) return std::nullopt;
+    out.resize(static_cast<std::size_t>(items->size()));
+    const bool read = items->each(done, [&](Py_ssize_t i, PyObject* item) {
+        return item_to_i8(item, arg, kItemExpected, out[static_cast<std::size_t>(i)]);
+    });
+    if (!read) return std::nullopt;
     return out;
+}
+
+namespace {
+
+template <class T>
+QUORVANT_KERNEL bool in_i8_range(const T* __restrict xs, std::size_t n) {
+    using U = std::make_unsigned_t<T>;
+    constexpr std::size_t kBlock = 64;
+    U outside = 0;
+    std::size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        for (std::size_t j = 0; j < kBlock; ++j) outside |= outside_i8(xs[i + j]) ? static_cast<U>(~U{0}) : U{0};
+    }
+    for (; i < n; ++i) outside |= outside_i8(xs[i]) ? static_cast<U>(~U{0}) : U{0};
+    return outside == 0;
+}
+
+// The column of an exact, contiguous, aligned 1-D integer ndarray whose
+// values all lie in -128..127 (unless `unchecked`: their range is left to
+// check); nullopt (nothing set) for anything else.
+std::optional<common::Column> small_int_buffer(PyObject* obj, bool unchecked) {
+    if (PyList_Check(obj) || PyTuple_Check(obj)) return std::nullopt;  // no NumPy import for these
+    if (!numpy_ready()) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    if (!is_exact_array(obj)) return std::nullopt;
+    std::optional<common::Column> out;
+    const auto column = numeric_column(reinterpret_cast<PyArrayObject*>(obj));
+    if (!column) return std::nullopt;
+    common::visit(*column, [&]<class T>(common::Typed<T> t) {
+        if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+            const T* p = reinterpret_cast<const T*>(t.data);
+            if (!t.contiguous() || reinterpret_cast<std::uintptr_t>(p) % alignof(T) != 0) return;
+            if (std::is_same_v<T, std::int8_t> || unchecked || in_i8_range(p, t.size)) out = column;
+        }
+    });
+    return out;
+}
+
+}  // namespace
+
+std::optional<I8Column> I8Column::from(PyObject* obj, const char* arg, bool defer) {
+    I8Column c;
+    c.arg_ = arg;
+    if (const auto column = small_int_buffer(obj, defer)) {
+        c.held_ = HeldArray::hold(reinterpret_cast<PyArrayObject*>(obj));
+        c.column_ = *column;
+        c.pending_ = defer && column->type != common::ElementType::I8;
+        return c;
+    }
+    auto values = to_i8_sequence(obj, arg);
+    if (!values) return std::nullopt;
+    c.copy_ = std::move(*values);
+    return c;
+}
+
+bool I8Column::settle() {
+    if (!held_ || held_->unchanged()) return true;
+    auto again = from(held_->object(), arg_, pending_);
+    if (!again) return false;
+    *this = std::move(*again);
+    return true;
+}
+
+bool I8Column::check_range() {
+    if (!pending_) return true;
+    if (!settle()) return false;
+    if (!pending_) return true;
+    const bool in_range = common::visit(column_, [&]<class T>(common::Typed<T> t) {
+        if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+            return in_i8_range(reinterpret_cast<const T*>(t.data), t.size);
+        } else {
+            return true;
+        }
+    });
+    if (!in_range) {
+        range_error(arg_);
+        return false;
+    }
+    pending_ = false;
+    return true;
+}
+
+bool I8Column::range_read(bool noted) const {
+    if (pending_ && noted) {
+        range_error(arg_);
+        return false;
+    }
+    return true;
+}
+
+std::size_t I8Column::size() const { return held_ ? column_.size : copy_.size(); }
+
+common::ValueSource I8Column::source(bool* noted) const {
+    if (!held_) return common::ValueSource::borrowed(copy_);
+    return common::visit(column_, [&]<class T>(common::Typed<T> t) -> common::ValueSource {
+        if constexpr (std::is_same_v<T, std::int8_t>) {
+            return common::ValueSource::borrowed({reinterpret_cast<const std::int8_t*>(t.data), t.size});
+        } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+            // Narrowed a chunk at a time as the counts read it; a deferred
+            // range is noted meanwhile.
+            const T* p = reinterpret_cast<const T*>(t.data);
+            bool* note = pending_ ? noted : nullptr;
+            return common::ValueSource::view(t.size, [p, note](std::size_t begin, std::size_t count, std::int8_t* out) {
+                if (!narrow_to_i8(p + begin, count, out) && note != nullptr) *note = true;
+            });
+        } else {
+            return common::ValueSource::borrowed(copy_);  // never held
+        }
+    });
 }
 
 }  // namespace quorvant::frame

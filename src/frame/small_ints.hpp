@@ -8,8 +8,13 @@
 #include <optional>
 #include <vector>
 
+#include <utility>
+
 #include "common/chunk_source.hpp"
+#include "common/column.hpp"
+#include "frame/held.hpp"
 #include "frame/python.hpp"
+#include "frame/raise.hpp"
 
 namespace quorvant::frame {
 
@@ -22,64 +27,64 @@ std::optional<std::int8_t> to_i8(PyObject* obj, const char* arg);
 // call per item, with the same results and errors as item by item.
 std::optional<std::vector<std::int8_t>> to_i8_sequence(PyObject* obj, const char* arg);
 
-// Whether a view saw an element outside -128..127 while it was read.
-struct RangeCheck {
-    bool outside = false;
+// A sequence argument of small ints as the core reads it, in the two
+// phases of frame/held.hpp: a contiguous 1-D integer ndarray whose values
+// all lie in -128..127 is held and read in place, wider types narrowed a
+// chunk at a time as they are read; anything else is converted in its turn
+// by to_i8_sequence into a copy.
+//
+// The range of a held wider array is checked in the argument's turn, or,
+// with `defer`, while the core reads it (one pass instead of two): the
+// caller then checks ranges() after the core has read every row, and
+// check_range() of the earlier arguments when a later one fails to
+// convert, so the error that comes out is the first bad argument's, as if
+// each had been checked in its turn (to_i8_columns does the latter).
+class I8Column {
+public:
+    static std::optional<I8Column> from(PyObject* obj, const char* arg, bool defer = false);
+    bool settle();
+    std::size_t size() const;
+    // The values, valid while this object lives (only once settled). A
+    // deferred range check notes a value out of range in `noted`.
+    common::ValueSource source(bool* noted = nullptr) const;
+
+    // A deferred range, checked now (false with the OverflowError set).
+    bool check_range();
+    // After the core read every row of source(&noted): the OverflowError
+    // when `noted` saw a value out of range.
+    bool range_read(bool noted) const;
+
+private:
+    std::optional<HeldArray> held_;
+    common::Column column_;  // of the held array
+    std::vector<std::int8_t> copy_;
+    const char* arg_ = nullptr;
+    bool pending_ = false;  // the range is yet to be checked
 };
 
-// The buffer of an exact, contiguous 1-D NumPy integer array whose
-// elements all lie in -128..127, read in place (int8 and uint8 buffers are
-// the values themselves; wider ones are narrowed a chunk at a time when
-// read). nullopt (no error set) for anything else. Reading runs no Python
-// code; the view is valid until Python code can run.
-//
-// With `deferred`, a wider buffer's range is not checked up front but
-// noted in *deferred as the view is read (one pass over the buffer instead
-// of two): read it whole, then ask range_checked before using the values.
-std::optional<common::ValueSource> i8_buffer(PyObject* obj, RangeCheck* deferred = nullptr);
-
-// False with the argument's OverflowError set when the check saw an
-// element out of range (the error converting the items would raise).
-bool range_checked(const RangeCheck& check, const char* arg);
-
-// Several sequence arguments as buffers, when every one is such a buffer
-// (nothing can then change them before they are read); else nullopt.
-// With `deferred`, wider buffers note their ranges there as they are read.
+// Several such arguments converted in argument order; nullopt with the
+// first bad argument's error set.
 template <std::size_t N>
-std::optional<std::array<common::ValueSource, N>> i8_buffers(const std::array<PyObject*, N>& objs,
-                                                                    std::array<RangeCheck, N>* deferred = nullptr) {
-    std::array<common::ValueSource, N> out;
+std::optional<std::array<I8Column, N>> to_i8_columns(const std::array<PyObject*, N>& objs,
+                                                     const char* const (&names)[N], bool defer = false) {
+    std::array<std::optional<I8Column>, N> columns;
     for (std::size_t i = 0; i < N; ++i) {
-        auto buffer = i8_buffer(objs[i], deferred != nullptr ? &(*deferred)[i] : nullptr);
-        if (!buffer) return std::nullopt;
-        out[i] = std::move(*buffer);
+        columns[i] = I8Column::from(objs[i], names[i], defer);
+        if (!columns[i]) {
+            // An earlier argument's deferred range error comes first.
+            SavedError later;
+            for (std::size_t j = 0; j < i; ++j) {
+                if (!columns[j]->check_range()) {
+                    later.drop();
+                    return std::nullopt;
+                }
+            }
+            return std::nullopt;
+        }
     }
-    return out;
-}
-
-// The first argument's range error, in argument order.
-template <std::size_t N>
-bool ranges_checked(const std::array<RangeCheck, N>& checks, const char* const (&names)[N]) {
-    for (std::size_t i = 0; i < N; ++i) {
-        if (!range_checked(checks[i], names[i])) return false;
-    }
-    return true;
-}
-
-// Several sequence arguments converted in order: the buffers when every
-// one is a buffer, else each converted by to_i8_sequence. nullopt with the
-// first argument's error set.
-template <std::size_t N>
-std::optional<std::array<common::ValueSource, N>> to_i8_sources(const std::array<PyObject*, N>& objs,
-                                                                       const char* const (&names)[N]) {
-    if (auto buffers = i8_buffers(objs)) return buffers;
-    std::array<common::ValueSource, N> out;
-    for (std::size_t i = 0; i < N; ++i) {
-        auto values = to_i8_sequence(objs[i], names[i]);
-        if (!values) return std::nullopt;
-        out[i] = common::ValueSource::owned(std::move(*values));
-    }
-    return out;
+    return [&]<std::size_t... I>(std::index_sequence<I...>) {
+        return std::array<I8Column, N>{std::move(*columns[I])...};
+    }(std::make_index_sequence<N>{});
 }
 
 }  // namespace quorvant::frame

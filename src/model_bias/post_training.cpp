@@ -36,15 +36,19 @@ QUORVANT_KERNEL void PostTraining::accumulate_batch(std::span<const data_handler
         const std::uint64_t x = f[i], y = p[i], z = g[i];
         sf += x, sp += y, sg += z, sfp += x & y, sfg += x & z, spg += y & z, sfpg += x & y & z;
     }
-    const std::uint64_t total = n;
-    rows[7] += sfpg;
-    rows[6] += sfp - sfpg;
-    rows[5] += sfg - sfpg;
-    rows[4] += sf - sfp - sfg + sfpg;
-    rows[3] += spg - sfpg;
-    rows[2] += sp - sfp - spg + sfpg;
-    rows[1] += sg - sfg - spg + sfpg;
-    rows[0] += total - sf - sp - sg + sfp + sfg + spg - sfpg;
+    accumulate_sums({sf, sp, sg, sfp, sfg, spg, sfpg}, n);
+}
+
+void PostTraining::accumulate_sums(const data_handler::TripleSums& s, std::uint64_t n) {
+    // Every combination by inclusion and exclusion.
+    rows[7] += s.fpg;
+    rows[6] += s.fp - s.fpg;
+    rows[5] += s.fg - s.fpg;
+    rows[4] += s.f - s.fp - s.fg + s.fpg;
+    rows[3] += s.pg - s.fpg;
+    rows[2] += s.p - s.fp - s.pg + s.fpg;
+    rows[1] += s.g - s.fg - s.pg + s.fpg;
+    rows[0] += n - s.f - s.p - s.g + s.fp + s.fg + s.pg - s.fpg;
 }
 
 void PostTraining::accumulate_batch(const data_handler::LabelSource& facet,
@@ -58,13 +62,13 @@ void PostTraining::accumulate_batch(const data_handler::LabelSource& facet,
 }
 
 std::expected<DiscretePostTraining, errors::BiasError> DiscretePostTraining::make(
-    const data_handler::LabelSource& facet, const data_handler::LabelSource& prediction,
-    const data_handler::LabelSource& truth) {
+    const data_handler::PackedLabels& facet, const data_handler::PackedLabels& prediction,
+    const data_handler::PackedLabels& truth) {
     if (facet.size() == 0 || prediction.size() != facet.size() || truth.size() != facet.size()) {
         return std::unexpected(errors::BiasError::DataLengthError);
     }
     DiscretePostTraining record;
-    record.counts.accumulate_batch(facet, prediction, truth);
+    record.counts.accumulate_sums(data_handler::triple_sums(facet, prediction, truth), facet.size());
     record.ge = statistics::generalized_entropy_sum(BucketGeneralizedEntropy::from(record.counts));
     return record;
 }

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "data_handler/label_source.hpp"
+#include "data_handler/labeling.hpp"
 #include "errors/errors.hpp"
 
 namespace quorvant::model_bias {
@@ -48,6 +49,8 @@ struct PostTraining {
                           std::span<const data_handler::Label> truth);
     void accumulate_batch(const data_handler::LabelSource& facet, const data_handler::LabelSource& prediction,
                           const data_handler::LabelSource& truth);
+    // Adds rows given by their sums (n rows; see data_handler::TripleSums).
+    void accumulate_sums(const data_handler::TripleSums& s, std::uint64_t n);
 
     friend bool operator==(const PostTraining&, const PostTraining&) = default;
 };
@@ -73,9 +76,9 @@ struct DiscretePostTraining {
     float ge = 0.0f;
 
     // DataLengthError when the feature labels are empty or a length differs.
-    static std::expected<DiscretePostTraining, errors::BiasError> make(const data_handler::LabelSource& facet,
-                                                                       const data_handler::LabelSource& prediction,
-                                                                       const data_handler::LabelSource& truth);
+    static std::expected<DiscretePostTraining, errors::BiasError> make(const data_handler::PackedLabels& facet,
+                                                                       const data_handler::PackedLabels& prediction,
+                                                                       const data_handler::PackedLabels& truth);
 };
 
 }  // namespace quorvant::model_bias

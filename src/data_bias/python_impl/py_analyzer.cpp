@@ -1,10 +1,9 @@
 // Python faces of the pre-training bias analyzers.
 #include "data_bias/core.hpp"
-#include "data_handler/apply_label.hpp"
-#include "data_handler/label_python_bias_explicit_seg.hpp"
-#include "data_handler/py_types_handler.hpp"
+#include "data_handler/py_labeling.hpp"
 #include "frame/args.hpp"
 #include "frame/barrier.hpp"
+#include "frame/gil.hpp"
 #include "frame/numpy.hpp"
 #include "frame/pyclass.hpp"
 #include "frame/raise.hpp"
@@ -14,6 +13,19 @@
 namespace quorvant::data_bias::python_impl {
 
 namespace {
+
+using data_handler::PackedLabels;
+
+// The counts and metrics over owned labels: large inputs run without the
+// GIL.
+PyObject* analyze(const PackedLabels& facet, const PackedLabels& truth) {
+    const auto result = frame::run_core(facet.size(), [&] {
+        return data_bias_analysis_core(facet,
+                                       truth);
+    });
+    if (!result) return frame::raise(result.error());
+    return reporting::report_to_py_dict(*result);
+}
 
 PyObject* analyzer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr frame::Param kParams[] = {
@@ -25,17 +37,12 @@ PyObject* analyzer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     const auto truth = frame::as_array(a[1], "ground_truth_array");
     if (!truth) return nullptr;
 
-    // Ground truth first, then the feature. Labels that view a buffer are
-    // taken now when labeling the feature might run Python code.
+    // Ground truth first, then the feature.
     auto truth_labels = data_handler::apply_label(*truth, a[3], "ground_truth_array");
     if (!truth_labels) return nullptr;
-    if (!data_handler::is_plain_buffer(*feature)) truth_labels->materialize();
-    const auto facet_labels = data_handler::apply_label(*feature, a[2], "feature_array");
+    auto facet_labels = data_handler::apply_label(*feature, a[2], "feature_array");
     if (!facet_labels) return nullptr;
-
-    const auto result = data_bias_analysis_core(*facet_labels, *truth_labels);
-    if (!result) return frame::raise(result.error());
-    return reporting::report_to_py_dict(*result);
+    return analyze(*facet_labels, *truth_labels);
 }
 
 PyObject* analyzer_explicit_seg(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -54,15 +61,11 @@ PyObject* analyzer_explicit_seg(PyObject*, PyObject* const* args, Py_ssize_t nar
     if (!truth) return nullptr;
 
     // The feature first, then the ground truth.
-    auto facet_labels = data_handler::label_python_bias_explicit_seg(*feature);
+    auto facet_labels = data_handler::label_python_bias_explicit_seg(feature->array, feature->params);
     if (!facet_labels) return frame::raise(facet_labels.error());
-    if (!data_handler::is_plain_buffer(truth->array)) facet_labels->materialize();
-    const auto truth_labels = data_handler::label_python_bias_explicit_seg(*truth);
+    auto truth_labels = data_handler::label_python_bias_explicit_seg(truth->array, truth->params);
     if (!truth_labels) return frame::raise(truth_labels.error());
-
-    const auto result = data_bias_analysis_core(*facet_labels, *truth_labels);
-    if (!result) return frame::raise(result.error());
-    return reporting::report_to_py_dict(*result);
+    return analyze(*facet_labels, *truth_labels);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "drift/state.hpp"
 #include "frame/args.hpp"
 #include "frame/convert.hpp"
+#include "frame/gil.hpp"
 #include "frame/pyclass.hpp"
 #include "frame/raise.hpp"
 #include "registry.hpp"
@@ -28,16 +29,17 @@ PyObject* continuous_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static constexpr frame::Param kParams[] = {{"baseline_data"}, {"quantile_type_str"}};
     frame::Args<2> a;
     if (!frame::extract("PyContinuousDataDrift", kParams, args, kwargs, a)) return nullptr;
-    const auto array = float64_array(a[0], "baseline_data");
+    auto array = F64Array::from(a[0], "baseline_data");
     if (!array) return nullptr;
     const auto rule_name = quantile_name(a[1], "quantile_type_str");
     if (!rule_name) return nullptr;
     // This constructor checks the rule name before contiguity.
     const auto rule = quantile_type(*rule_name);
     if (!rule) return nullptr;
-    const auto values = F64Values::of(*array);
+    const auto values = array->values();
     if (!values) return nullptr;
-    auto core = Continuous::new_from_baseline(*rule, values->span());
+    auto core = frame::run_core(values->span().size(),
+                                [&] { return Continuous::new_from_baseline(*rule, values->span()); });
     if (!core) return frame::raise(core.error());
     return frame::allocate(type, std::move(*core));
 }
@@ -46,15 +48,15 @@ PyObject* continuous_compute_drift(Continuous& core, PyObject* const* args, Py_s
     static constexpr frame::Param kParams[] = {{"runtime_data"}, {"drift_type"}};
     frame::Args<2> a;
     if (!frame::extract("compute_drift", kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto array = float64_array(a[0], "runtime_data");
+    auto array = F64Array::from(a[0], "runtime_data");
     if (!array) return nullptr;
     const auto name = frame::to_string(a[1], "drift_type");
     if (!name) return nullptr;
-    const auto values = F64Values::of(*array);
+    const auto values = array->values();
     if (!values) return nullptr;
     const auto type = drift_type(*name);
     if (!type) return nullptr;
-    const auto score = core.compute_drift(values->span(), *type);
+    const auto score = frame::run_core(values->span().size(), [&] { return core.compute_drift(values->span(), *type); });
     if (!score) return frame::raise(score.error());
     return PyFloat_FromDouble(*score);
 }
@@ -63,15 +65,16 @@ PyObject* continuous_compute_multiple(Continuous& core, PyObject* const* args, P
     static constexpr frame::Param kParams[] = {{"runtime_data"}, {"drift_types"}};
     frame::Args<2> a;
     if (!frame::extract("compute_drift_mutliple_criteria", kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto array = float64_array(a[0], "runtime_data");
+    auto array = F64Array::from(a[0], "runtime_data");
     if (!array) return nullptr;
     const auto names = drift_names(a[1], "drift_types");
     if (!names) return nullptr;
-    const auto values = F64Values::of(*array);
+    const auto values = array->values();
     if (!values) return nullptr;
-    const auto types = drift_types(names->names);
+    const auto types = drift_types(*names);
     if (!types) return nullptr;
-    const auto scores = core.compute_drift_multiple_criteria(values->span(), *types);
+    const auto scores = frame::run_core(values->span().size(),
+                                        [&] { return core.compute_drift_multiple_criteria(values->span(), *types); });
     if (!scores) return frame::raise(scores.error());
     return frame::to_py(*scores);
 }
@@ -80,11 +83,12 @@ PyObject* continuous_reset(Continuous& core, PyObject* const* args, Py_ssize_t n
     static constexpr frame::Param kParams[] = {{"baseline_data"}};
     frame::Args<1> a;
     if (!frame::extract("reset_baseline", kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto array = float64_array(a[0], "baseline_data");
+    auto array = F64Array::from(a[0], "baseline_data");
     if (!array) return nullptr;
-    const auto values = F64Values::of(*array);
+    const auto values = array->values();
     if (!values) return nullptr;
-    if (auto r = core.reset_baseline(values->span()); !r) return frame::raise(r.error());
+    const auto r = frame::run_core(values->span().size(), [&] { return core.reset_baseline(values->span()); });
+    if (!r) return frame::raise(r.error());
     Py_RETURN_NONE;
 }
 
@@ -132,22 +136,24 @@ PyObject* categorical_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
     if (!frame::extract("PyCategoricalDataDrift", kParams, args, kwargs, a)) return nullptr;
     const auto labels = LabelSeq::of(a[0], "baseline_data");
     if (!labels) return nullptr;
-    auto core = Categorical::new_(*labels);
-    if (!core) return frame::raise(core.error());
-    return frame::allocate(type, std::move(*core));
+    auto bins = categorical_baseline(*labels);
+    if (!bins) return nullptr;
+    return frame::allocate(type, Categorical::new_(std::move(*bins)));
 }
 
 PyObject* categorical_compute_drift(Categorical& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr frame::Param kParams[] = {{"runtime_data"}, {"drift_type"}};
     frame::Args<2> a;
     if (!frame::extract("compute_drift", kParams, args, nargs, kwnames, a)) return nullptr;
-    auto labels = LabelSeq::of(a[0], "runtime_data");
+    const auto labels = LabelSeq::of(a[0], "runtime_data");
     if (!labels) return nullptr;
     const auto name = frame::to_string(a[1], "drift_type");
     if (!name) return nullptr;
     const auto type = drift_type(*name);
     if (!type) return nullptr;
-    const auto score = core.compute_drift(*labels, *type);
+    const auto counts = bin_counts(*labels, core.baseline());
+    if (!counts) return nullptr;
+    const auto score = core.compute_drift(*counts, labels->size(), *type);
     if (!score) return frame::raise(score.error());
     return PyFloat_FromDouble(*score);
 }
@@ -157,14 +163,15 @@ PyObject* categorical_compute_multiple(Categorical& core, PyObject* const* args,
     static constexpr frame::Param kParams[] = {{"runtime_data"}, {"drift_types"}};
     frame::Args<2> a;
     if (!frame::extract("compute_drift_mutliple_criteria", kParams, args, nargs, kwnames, a)) return nullptr;
-    auto labels = LabelSeq::of(a[0], "runtime_data");
+    const auto labels = LabelSeq::of(a[0], "runtime_data");
     if (!labels) return nullptr;
     const auto names = drift_names(a[1], "drift_types");
     if (!names) return nullptr;
-    if (names->ran_code && !labels->refresh()) return nullptr;
-    const auto types = drift_types(names->names);
+    const auto types = drift_types(*names);
     if (!types) return nullptr;
-    const auto scores = core.compute_drift_multiple_criteria(*labels, *types);
+    const auto counts = bin_counts(*labels, core.baseline());
+    if (!counts) return nullptr;
+    const auto scores = core.compute_drift_multiple_criteria(*counts, labels->size(), *types);
     if (!scores) return frame::raise(scores.error());
     return frame::to_py(*scores);
 }
@@ -175,7 +182,9 @@ PyObject* categorical_reset(Categorical& core, PyObject* const* args, Py_ssize_t
     if (!frame::extract("reset_baseline", kParams, args, nargs, kwnames, a)) return nullptr;
     const auto labels = LabelSeq::of(a[0], "new_baseline");
     if (!labels) return nullptr;
-    if (auto r = core.reset_baseline(*labels); !r) return frame::raise(r.error());
+    auto bins = categorical_baseline(*labels);
+    if (!bins) return nullptr;
+    core.reset_baseline(std::move(*bins));
     Py_RETURN_NONE;
 }
 

@@ -4,6 +4,7 @@
 #include "frame/args.hpp"
 #include "frame/barrier.hpp"
 #include "frame/convert.hpp"
+#include "frame/gil.hpp"
 #include "frame/pyclass.hpp"
 #include "frame/raise.hpp"
 #include "registry.hpp"
@@ -16,9 +17,9 @@ PyObject* continuous_distribution(PyObject*, PyObject* const* args, Py_ssize_t n
     static constexpr frame::Param kParams[] = {{"baseline"}, {"candidate"}, {"drift_metrics"}, {"quantile_type"}};
     frame::Args<4> a;
     if (!frame::extract("py_compute_drift_continuous_distribtuion", kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto baseline_array = float64_array(a[0], "baseline");
+    auto baseline_array = F64Array::from(a[0], "baseline");
     if (!baseline_array) return nullptr;
-    const auto candidate_array = float64_array(a[1], "candidate");
+    auto candidate_array = F64Array::from(a[1], "candidate");
     if (!candidate_array) return nullptr;
     const auto names = drift_names(a[2], "drift_metrics");
     if (!names) return nullptr;
@@ -26,16 +27,19 @@ PyObject* continuous_distribution(PyObject*, PyObject* const* args, Py_ssize_t n
     if (!rule_name) return nullptr;
 
     // Buffers are read only now, after every conversion that may run code.
-    const auto baseline = F64Values::of(*baseline_array);
+    const auto baseline = baseline_array->values();
     if (!baseline) return nullptr;
-    const auto candidate = F64Values::of(*candidate_array);
+    const auto candidate = candidate_array->values();
     if (!candidate) return nullptr;
-    const auto types = drift_types(names->names);
+    const auto types = drift_types(*names);
     if (!types) return nullptr;
     const auto rule = quantile_type(*rule_name);
     if (!rule) return nullptr;
 
-    const auto scores = compute_drift_continuous_distribution(baseline->span(), candidate->span(), *types, *rule);
+    const std::size_t values = baseline->span().size() + candidate->span().size();
+    const auto scores = frame::run_core(values, [&] {
+        return compute_drift_continuous_distribution(baseline->span(), candidate->span(), *types, *rule);
+    });
     if (!scores) return frame::raise(scores.error());
     return frame::to_py(*scores);
 }
@@ -44,17 +48,21 @@ PyObject* categorical_distribution(PyObject*, PyObject* const* args, Py_ssize_t 
     static constexpr frame::Param kParams[] = {{"baseline"}, {"candidate"}, {"drift_metrics"}};
     frame::Args<3> a;
     if (!frame::extract("py_compute_drift_categorical_distribtuion", kParams, args, nargs, kwnames, a)) return nullptr;
-    auto baseline = LabelSeq::of(a[0], "baseline");
+    const auto baseline = LabelSeq::of(a[0], "baseline");
     if (!baseline) return nullptr;
-    auto candidate = LabelSeq::of(a[1], "candidate");
+    const auto candidate = LabelSeq::of(a[1], "candidate");
     if (!candidate) return nullptr;
     const auto names = drift_names(a[2], "drift_metrics");
     if (!names) return nullptr;
-    if (names->ran_code && (!baseline->refresh() || !candidate->refresh())) return nullptr;
-    const auto types = drift_types(names->names);
+    const auto types = drift_types(*names);
     if (!types) return nullptr;
 
-    const auto scores = compute_drift_categorical_distribution(*baseline, *candidate, *types);
+    // The labels are read now (the str objects, with the GIL held).
+    const auto bins = categorical_baseline(*baseline);
+    if (!bins) return nullptr;
+    const auto counts = bin_counts(*candidate, *bins);
+    if (!counts) return nullptr;
+    const auto scores = compute_drift_categorical_distribution(*bins, *counts, candidate->size(), *types);
     if (!scores) return frame::raise(scores.error());
     return frame::to_py(*scores);
 }

@@ -3,10 +3,15 @@
 #include <cstring>
 
 #include "frame/convert.hpp"
+#include "frame/items.hpp"
 #include "frame/raise.hpp"
 
 namespace quorvant::drift::python_impl {
 
+namespace {
+
+// A one-dimensional native float64 ndarray (subclasses too), or nullopt with
+// the argument's TypeError set.
 std::optional<PyArrayObject*> float64_array(PyObject* obj, const char* arg) {
     const auto array = frame::as_array(obj, arg);
     if (!array) return std::nullopt;
@@ -19,14 +24,43 @@ std::optional<PyArrayObject*> float64_array(PyObject* obj, const char* arg) {
     return a;
 }
 
-std::optional<F64Values> F64Values::of(PyArrayObject* array) {
+[[gnu::noinline, gnu::cold]] bool items_type_error(const char* arg, PyObject* item) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': items must be str, not %s", arg, Py_TYPE(item)->tp_name);
+    return false;
+}
+
+// A str whose UTF-8 can be read without failing: ASCII, or encoded (and
+// cached) now; lone surrogates are refused here.
+[[gnu::always_inline]] inline bool readable_str(PyObject* item, const char* arg) {
+    if (!PyUnicode_Check(item)) [[unlikely]] return items_type_error(arg, item);
+    return PyUnicode_IS_ASCII(item) || PyUnicode_AsUTF8AndSize(item, nullptr) != nullptr;
+}
+
+}  // namespace
+
+std::optional<F64Array> F64Array::from(PyObject* obj, const char* arg) {
+    const auto array = float64_array(obj, arg);
+    if (!array) return std::nullopt;
+    F64Array a;
+    a.held_ = frame::HeldArray::hold(*array);
+    a.arg_ = arg;
+    return a;
+}
+
+std::optional<F64Values> F64Array::values() {
+    if (!held_->unchanged()) {
+        auto again = from(held_->object(), arg_);
+        if (!again) return std::nullopt;
+        *this = std::move(*again);
+    }
+    PyArrayObject* array = held_->array();
     if (!PyArray_IS_C_CONTIGUOUS(array)) {
         PyErr_SetString(PyExc_TypeError, "The given array is not contiguous");
         return std::nullopt;
     }
     F64Values v;
-    const auto n = static_cast<std::size_t>(PyArray_DIM(array, 0));
-    const char* data = PyArray_BYTES(array);
+    const auto n = static_cast<std::size_t>(held_->size());
+    const char* data = held_->data();
     if (n == 0) return v;
     if (PyArray_ISALIGNED(array)) {
         v.span_ = {reinterpret_cast<const double*>(data), n};
@@ -45,30 +79,60 @@ std::optional<LabelSeq> LabelSeq::of(PyObject* obj, const char* arg) {
     }
     LabelSeq s;
     s.arg_ = arg;
-    // An exact list or tuple is read in place; anything else becomes a
-    // private tuple.
-    s.seq_ = PyList_CheckExact(obj) || PyTuple_CheckExact(obj) ? frame::Owned::new_ref(obj)
-                                                                : frame::item_tuple(obj, arg, "a sequence of str");
+    if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
+        s.seq_ = frame::Owned::new_ref(obj);
+        const Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
+        PyObject** items = PySequence_Fast_ITEMS(obj);
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            if (!readable_str(items[i], arg)) return std::nullopt;
+        }
+        return s;
+    }
+    // Any other sequence: its items in a tuple of our own, each checked as
+    // it is taken (see frame/items.hpp).
+    const auto items = frame::Items::of(obj, arg, "a sequence of str");
+    if (!items) return std::nullopt;
+    s.seq_ = items->tuple([&](PyObject* item) { return readable_str(item, arg); });
     if (!s.seq_) return std::nullopt;
-    if (!s.refresh()) return std::nullopt;
     return s;
 }
 
-bool LabelSeq::refresh() {
-    PyObject* seq = seq_.get();
-    items_ = PySequence_Fast_ITEMS(seq);
-    size_ = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq));
-    for (std::size_t i = 0; i < size_; ++i) {
-        PyObject* item = items_[i];
-        if (!PyUnicode_Check(item)) {
-            PyErr_Format(PyExc_TypeError, "argument '%s': items must be str, not %s", arg_, Py_TYPE(item)->tp_name);
-            return false;
+bool LabelSeq::views_of(std::size_t begin, std::size_t count, std::string_view* out) const {
+    PyObject** items = PySequence_Fast_ITEMS(seq_.get()) + begin;
+    for (std::size_t j = 0; j < count; ++j) {
+        PyObject* item = items[j];
+        if (!PyUnicode_Check(item)) [[unlikely]] return items_type_error(arg_, item);
+        if (PyUnicode_IS_ASCII(item)) [[likely]] {
+            out[j] = {static_cast<const char*>(PyUnicode_DATA(item)), static_cast<std::size_t>(PyUnicode_GET_LENGTH(item))};
+            continue;
         }
-        // Encodes (and caches) non-ASCII text now, so reading it later
-        // cannot fail; lone surrogates are refused here.
-        if (!PyUnicode_IS_ASCII(item) && PyUnicode_AsUTF8AndSize(item, nullptr) == nullptr) return false;
+        Py_ssize_t n = 0;
+        const char* p = PyUnicode_AsUTF8AndSize(item, &n);  // cached by the check, or encoded now
+        if (p == nullptr) return false;
+        out[j] = {p, static_cast<std::size_t>(n)};
     }
     return true;
+}
+
+std::optional<BaselineCategoricalBins> categorical_baseline(const LabelSeq& labels) {
+    DistinctCounter distinct(labels.size());
+    if (!labels.read(0, [&](std::span<const std::string_view> chunk) { distinct.add(chunk); })) return std::nullopt;
+    auto b = BaselineCategoricalBins::create(std::move(distinct).take(), labels.size());
+    if (!b) {
+        frame::raise(b.error());
+        return std::nullopt;
+    }
+    return std::move(*b);
+}
+
+std::optional<std::vector<std::uint64_t>> bin_counts(const LabelSeq& labels, const BaselineCategoricalBins& baseline,
+                                                     std::size_t begin) {
+    std::vector<std::uint64_t> counts(baseline.baseline_hist().size(), 0);
+    BaselineCategoricalBins::Counter counter(baseline, labels.size() - begin);
+    if (!labels.read(begin, [&](std::span<const std::string_view> chunk) { counter.add(chunk, counts); })) {
+        return std::nullopt;
+    }
+    return counts;
 }
 
 std::optional<std::string_view> label_of(PyObject* obj, const char* arg) {
@@ -80,11 +144,8 @@ std::optional<std::string_view> label_of(PyObject* obj, const char* arg) {
     return LabelSeq::view_of(obj);
 }
 
-std::optional<DriftNames> drift_names(PyObject* obj, const char* arg) {
-    const bool ran_code = !(PyList_CheckExact(obj) || PyTuple_CheckExact(obj));
-    auto names = frame::to_string_list(obj, arg);
-    if (!names) return std::nullopt;
-    return DriftNames{std::move(*names), ran_code};
+std::optional<std::vector<std::string>> drift_names(PyObject* obj, const char* arg) {
+    return frame::to_string_list(obj, arg);
 }
 
 std::optional<std::vector<DriftType>> drift_types(const std::vector<std::string>& names) {

@@ -1,6 +1,6 @@
-// Conversions of the drift family's Python arguments: float64 arrays read
-// in place, sequences of str read in place (no str object is created), and
-// lists of drift type names.
+// Conversions of the drift family's Python arguments, in the two phases of
+// frame/held.hpp: float64 arrays held and read in place, sequences of str
+// read in place (no str object is created), and lists of drift type names.
 #pragma once
 
 #include <cstddef>
@@ -10,70 +10,109 @@
 #include <string_view>
 #include <vector>
 
+#include "drift/baseline.hpp"
 #include "drift/distribution.hpp"
 #include "drift/drift_metrics.hpp"
+#include "frame/held.hpp"
 #include "frame/numpy.hpp"
 #include "frame/refs.hpp"
 
 namespace quorvant::drift::python_impl {
 
-// A one-dimensional native float64 ndarray, or nullopt with the argument's
-// TypeError set. The data is not looked at yet.
-std::optional<PyArrayObject*> float64_array(PyObject* obj, const char* arg);
-
-// The values of a float64 array; a non-contiguous array is refused with
-// TypeError "The given array is not contiguous". An unaligned buffer is
-// copied so the span can be read as doubles.
+// The values of a float64 array: the held buffer, or a copy of an unaligned
+// one (so the span can be read as doubles).
 class F64Values {
 public:
-    static std::optional<F64Values> of(PyArrayObject* array);
     std::span<const double> span() const { return span_; }
 
 private:
+    friend class F64Array;
     std::span<const double> span_;
     std::vector<double> copy_;
 };
 
-// A sequence of str, held alive and read in place: element i is the UTF-8
-// view of the i-th str (ASCII text is its own UTF-8; other text uses the
-// str's cached encoding). A single str (or bytes) is refused.
+// A one-dimensional native float64 ndarray argument. The continuous faces
+// are defined by the array's memory: a subclass of ndarray is read through
+// its buffer too (a masked array counts its masked values as they are
+// stored), since these faces have no element-by-element path.
+class F64Array {
+public:
+    // The argument's TypeError unless it is such an array; the data is not
+    // looked at yet.
+    static std::optional<F64Array> from(PyObject* obj, const char* arg);
+
+    // Phase 2: the values; a non-contiguous array is refused with TypeError
+    // "The given array is not contiguous". An array whose layout changed
+    // since it was converted is converted again first.
+    std::optional<F64Values> values();
+
+private:
+    std::optional<frame::HeldArray> held_;
+    const char* arg_ = nullptr;
+};
+
+// A sequence of str, held and read in place: an exact list or tuple itself,
+// any other sequence as a tuple of its items (an ndarray of a NumPy dtype
+// other than str is refused at its first item). Every item is checked in
+// the argument's turn; a single str (or bytes) is refused.
+//
+// The labels are read, after every argument is converted, a chunk of UTF-8
+// views at a time (ASCII text is its own UTF-8; other text uses the str's
+// cached encoding): the views are valid only during the call of the sink.
+// An item the caller's own code replaced by something other than a str in
+// between is its TypeError then.
 class LabelSeq {
 public:
     static std::optional<LabelSeq> of(PyObject* obj, const char* arg);
 
-    std::size_t size() const { return size_; }
-    std::string_view operator[](std::size_t i) const { return view_of(items_[i]); }
+    std::size_t size() const { return static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq_.get())); }
 
-    // Reads the sequence again after Python code may have run (it may have
-    // changed a list we read in place); false with the exception set.
-    bool refresh();
+    // sink(std::span<const std::string_view>) over the labels [begin,
+    // size()) in order; false with the error set if an item is no longer a
+    // str.
+    template <class Sink>
+    bool read(std::size_t begin, Sink&& sink) const {
+        std::string_view views[kViews];
+        for (std::size_t i = begin; i < size(); i += kViews) {
+            const std::size_t m = std::min(kViews, size() - i);
+            if (!views_of(i, m, views)) return false;
+            sink(std::span<const std::string_view>(views, m));
+        }
+        return true;
+    }
 
     static std::string_view view_of(PyObject* str) {
         if (PyUnicode_IS_ASCII(str)) {
             return {static_cast<const char*>(PyUnicode_DATA(str)), static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))};
         }
         Py_ssize_t n = 0;
-        const char* p = PyUnicode_AsUTF8AndSize(str, &n);  // cached by validation
+        const char* p = PyUnicode_AsUTF8AndSize(str, &n);  // cached by the check
         return {p, static_cast<std::size_t>(n)};
     }
 
 private:
-    frame::Owned seq_;
-    PyObject** items_ = nullptr;
-    std::size_t size_ = 0;
+    static constexpr std::size_t kViews = 1024;
+
+    // Checks items [begin, begin + count) and writes their views.
+    bool views_of(std::size_t begin, std::size_t count, std::string_view* out) const;
+
+    frame::Owned seq_;  // an exact list or tuple
     const char* arg_ = nullptr;
 };
+
+// The baseline of a label sequence (DriftError raised on failure).
+std::optional<BaselineCategoricalBins> categorical_baseline(const LabelSeq& labels);
+
+// The bin counts of labels [begin, size()) against a baseline.
+std::optional<std::vector<std::uint64_t>> bin_counts(const LabelSeq& labels, const BaselineCategoricalBins& baseline,
+                                                     std::size_t begin = 0);
 
 // One str as a label view (TypeError naming the argument otherwise).
 std::optional<std::string_view> label_of(PyObject* obj, const char* arg);
 
-// A sequence of drift type names. `ran_code` tells whether reading it may
-// have run Python code (anything but an exact list or tuple).
-struct DriftNames {
-    std::vector<std::string> names;
-    bool ran_code;
-};
-std::optional<DriftNames> drift_names(PyObject* obj, const char* arg);
+// A sequence of drift type names (conversion only; the names are checked
+// later).
+std::optional<std::vector<std::string>> drift_names(PyObject* obj, const char* arg);
 
 // The drift types of names (raising "Unsupported drift type" on the first
 // unknown one).

@@ -38,8 +38,4 @@ PyObject* snapshot_dict(const ContinuousSnapshot& snapshot) {
 
 PyObject* floor_to_int(double total) { return PyLong_FromDouble(std::floor(total)); }
 
-bool converts_without_code(PyObject* obj) {
-    return obj == Py_None || PyLong_CheckExact(obj) || PyFloat_CheckExact(obj) || PyUnicode_CheckExact(obj);
-}
-
 }  // namespace quorvant::drift::python_impl

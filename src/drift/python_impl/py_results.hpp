@@ -31,8 +31,4 @@ PyObject* snapshot_dict(const ContinuousSnapshot& snapshot);
 // A non-negative weight total rounded down, as an int.
 PyObject* floor_to_int(double total);
 
-// True when converting `obj` runs no Python code (None and exact int, float
-// and str objects), so sequences read in place before it stay as they were.
-bool converts_without_code(PyObject* obj);
-
 }  // namespace quorvant::drift::python_impl

@@ -13,6 +13,7 @@
 #include "drift/state.hpp"
 #include "frame/args.hpp"
 #include "frame/convert.hpp"
+#include "frame/gil.hpp"
 #include "frame/pyclass.hpp"
 #include "frame/raise.hpp"
 #include "registry.hpp"
@@ -51,18 +52,20 @@ PyObject* continuous_decay_new(PyTypeObject* type, PyObject* args, PyObject* kwa
     static constexpr frame::Param kParams[] = {{"baseline_data"}, {"quantile_type_str"}, {"decay_opt"}};
     frame::Args<3> a;
     if (!frame::extract("PyStreamingContinuousDataDriftDecay", kParams, args, kwargs, a)) return nullptr;
-    const auto array = float64_array(a[0], "baseline_data");
+    auto array = F64Array::from(a[0], "baseline_data");
     if (!array) return nullptr;
     const auto rule_name = quantile_name(a[1], "quantile_type_str");
     if (!rule_name) return nullptr;
     const auto half_life = mode_param(a[2], "decay_opt");
     if (!half_life) return nullptr;
-    const auto values = F64Values::of(*array);
+    const auto values = array->values();
     if (!values) return nullptr;
     const auto rule = quantile_type(*rule_name);
     if (!rule) return nullptr;
     if (!half_life_ok(*half_life)) return nullptr;
-    auto core = Continuous<Decay>::new_decay(values->span(), *rule, half_life->value_or(0));
+    auto core = frame::run_core(values->span().size(), [&] {
+        return Continuous<Decay>::new_decay(values->span(), *rule, half_life->value_or(0));
+    });
     if (!core) return frame::raise(core.error());
     return frame::allocate(type, std::move(*core));
 }
@@ -72,7 +75,7 @@ PyObject* continuous_flush_new(PyTypeObject* type, PyObject* args, PyObject* kwa
         {"baseline_data"}, {"quantile_type_str"}, {"flush_rate_opt"}, {"flush_cadence_opt"}};
     frame::Args<4> a;
     if (!frame::extract("PyStreamingContinuousDataDriftFlush", kParams, args, kwargs, a)) return nullptr;
-    const auto array = float64_array(a[0], "baseline_data");
+    auto array = F64Array::from(a[0], "baseline_data");
     if (!array) return nullptr;
     const auto rule_name = quantile_name(a[1], "quantile_type_str");
     if (!rule_name) return nullptr;
@@ -80,11 +83,13 @@ PyObject* continuous_flush_new(PyTypeObject* type, PyObject* args, PyObject* kwa
     if (!rate) return nullptr;
     const auto cadence = mode_param(a[3], "flush_cadence_opt");
     if (!cadence) return nullptr;
-    const auto values = F64Values::of(*array);
+    const auto values = array->values();
     if (!values) return nullptr;
     const auto rule = quantile_type(*rule_name);
     if (!rule) return nullptr;
-    auto core = Continuous<Flush>::new_flush(values->span(), *rule, *rate, *cadence);
+    auto core = frame::run_core(values->span().size(), [&] {
+        return Continuous<Flush>::new_flush(values->span(), *rule, *rate, *cadence);
+    });
     if (!core) return frame::raise(core.error());
     return frame::allocate(type, std::move(*core));
 }
@@ -93,31 +98,35 @@ PyObject* categorical_decay_new(PyTypeObject* type, PyObject* args, PyObject* kw
     static constexpr frame::Param kParams[] = {{"baseline_data"}, {"half_life_opt"}};
     frame::Args<2> a;
     if (!frame::extract("PyStreamingCategoricalDataDriftDecay", kParams, args, kwargs, a)) return nullptr;
-    auto labels = LabelSeq::of(a[0], "baseline_data");
+    const auto labels = LabelSeq::of(a[0], "baseline_data");
     if (!labels) return nullptr;
     const auto half_life = mode_param(a[1], "half_life_opt");
     if (!half_life) return nullptr;
-    if (!converts_without_code(a[1]) && !labels->refresh()) return nullptr;
     if (!half_life_ok(*half_life)) return nullptr;
-    auto core = Categorical<Decay>::new_decay(*labels, half_life->value_or(0));
-    if (!core) return frame::raise(core.error());
-    return frame::allocate(type, std::move(*core));
+    auto bins = categorical_baseline(*labels);
+    if (!bins) return nullptr;
+    return frame::allocate(type, Categorical<Decay>::new_decay(std::move(*bins), half_life->value_or(0)));
 }
 
 PyObject* categorical_flush_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static constexpr frame::Param kParams[] = {{"baseline_data"}, {"flush_rate"}, {"flush_cadence"}};
     frame::Args<3> a;
     if (!frame::extract("PyStreamingCategoricalDataDriftFlush", kParams, args, kwargs, a)) return nullptr;
-    auto labels = LabelSeq::of(a[0], "baseline_data");
+    const auto labels = LabelSeq::of(a[0], "baseline_data");
     if (!labels) return nullptr;
     const auto rate = mode_param(a[1], "flush_rate");
     if (!rate) return nullptr;
     const auto cadence = mode_param(a[2], "flush_cadence");
     if (!cadence) return nullptr;
-    if ((!converts_without_code(a[1]) || !converts_without_code(a[2])) && !labels->refresh()) return nullptr;
-    auto core = Categorical<Flush>::new_flush(*labels, *rate, *cadence);
-    if (!core) return frame::raise(core.error());
-    return frame::allocate(type, std::move(*core));
+    auto bins = categorical_baseline(*labels);
+    if (!bins) return nullptr;
+    return frame::allocate(type, Categorical<Flush>::new_flush(std::move(*bins), *rate, *cadence));
+}
+
+template <class T>
+PyObject* none_or_raise(const T& result) {
+    if (!result) return frame::raise(result.error());
+    Py_RETURN_NONE;
 }
 
 // ------------------------------------------------------------ feature kinds --
@@ -133,11 +142,25 @@ struct ContinuousKind {
 
     // A batch or a baseline: a contiguous float64 array.
     static std::optional<F64Values> read(PyObject* obj, const char* arg) {
-        const auto array = float64_array(obj, arg);
+        auto array = F64Array::from(obj, arg);
         if (!array) return std::nullopt;
-        return F64Values::of(*array);
+        return array->values();
     }
-    static std::span<const double> view(const F64Values& values) { return values.span(); }
+    template <class Mode>
+    static PyObject* update_batch(Core<Mode>& core, PyObject* obj, const char* arg) {
+        const auto values = read(obj, arg);
+        if (!values) return nullptr;
+        const auto r = frame::run_core(values->span().size(),
+                                       [&] { return core.update_stream_batch(values->span()); });
+        return none_or_raise(r);
+    }
+    template <class Mode>
+    static PyObject* reset(Core<Mode>& core, PyObject* obj, const char* arg) {
+        const auto values = read(obj, arg);
+        if (!values) return nullptr;
+        const auto r = frame::run_core(values->span().size(), [&] { return core.reset_baseline(values->span()); });
+        return none_or_raise(r);
+    }
     static std::optional<double> sample(PyObject* obj, const char* arg) { return frame::to_f64(obj, arg); }
 
     template <class Mode>
@@ -178,8 +201,26 @@ struct CategoricalKind {
     using Codec = StreamingCategoricalCodec<Mode>;
 
     // A batch or a baseline: a sequence of str, every label checked first.
-    static std::optional<LabelSeq> read(PyObject* obj, const char* arg) { return LabelSeq::of(obj, arg); }
-    static const LabelSeq& view(const LabelSeq& labels) { return labels; }
+    template <class Mode>
+    static PyObject* update_batch(Core<Mode>& core, PyObject* obj, const char* arg) {
+        const auto labels = LabelSeq::of(obj, arg);
+        if (!labels) return nullptr;
+        const auto batch = core.plan_batch(labels->size());
+        if (!batch) return frame::raise(batch.error());
+        const auto counts = bin_counts(*labels, core.baseline(), batch->start);
+        if (!counts) return nullptr;
+        core.commit_batch(*batch, *counts);
+        Py_RETURN_NONE;
+    }
+    template <class Mode>
+    static PyObject* reset(Core<Mode>& core, PyObject* obj, const char* arg) {
+        const auto labels = LabelSeq::of(obj, arg);
+        if (!labels) return nullptr;
+        auto bins = categorical_baseline(*labels);
+        if (!bins) return nullptr;
+        core.reset_baseline(std::move(*bins));
+        Py_RETURN_NONE;
+    }
     static std::optional<std::string_view> sample(PyObject* obj, const char* arg) { return label_of(obj, arg); }
 
     template <class Mode>
@@ -281,10 +322,7 @@ PyObject* update_batch(CoreOf<Kind, Mode>& core, PyObject* const* args, Py_ssize
     static constexpr frame::Param kParams[] = {{"runtime_data"}};
     frame::Args<1> a;
     if (!frame::extract("update_stream_batch", kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto data = Kind::read(a[0], "runtime_data");
-    if (!data) return nullptr;
-    if (auto r = core.update_stream_batch(Kind::view(*data)); !r) return frame::raise(r.error());
-    Py_RETURN_NONE;
+    return Kind::update_batch(core, a[0], "runtime_data");
 }
 
 template <class Kind, class Mode>
@@ -292,10 +330,7 @@ PyObject* reset(CoreOf<Kind, Mode>& core, PyObject* const* args, Py_ssize_t narg
     static constexpr frame::Param kParams[] = {{Kind::reset_param}};
     frame::Args<1> a;
     if (!frame::extract("reset_baseline", kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto data = Kind::read(a[0], Kind::reset_param);
-    if (!data) return nullptr;
-    if (auto r = core.reset_baseline(Kind::view(*data)); !r) return frame::raise(r.error());
-    Py_RETURN_NONE;
+    return Kind::reset(core, a[0], Kind::reset_param);
 }
 
 template <class Core>
@@ -319,7 +354,7 @@ PyObject* compute_multiple(Core& core, PyObject* const* args, Py_ssize_t nargs, 
     if (!frame::extract("compute_drift_multiple_criteria", kParams, args, nargs, kwnames, a)) return nullptr;
     const auto names = drift_names(a[0], "drift_types");
     if (!names) return nullptr;
-    const auto types = drift_types(names->names);
+    const auto types = drift_types(*names);
     if (!types) return nullptr;
     const auto scores = core.compute_drift_multiple_criteria(*types);
     if (!scores) return frame::raise(scores.error());

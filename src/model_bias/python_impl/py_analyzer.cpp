@@ -1,9 +1,8 @@
 // Python faces of the post-training bias analyzers.
-#include "data_handler/apply_label.hpp"
-#include "data_handler/label_python_bias_explicit_seg.hpp"
-#include "data_handler/py_types_handler.hpp"
+#include "data_handler/py_labeling.hpp"
 #include "frame/args.hpp"
 #include "frame/barrier.hpp"
+#include "frame/gil.hpp"
 #include "frame/numpy.hpp"
 #include "frame/pyclass.hpp"
 #include "frame/raise.hpp"
@@ -15,11 +14,18 @@ namespace quorvant::model_bias::python_impl {
 
 namespace {
 
-PyObject* analyze(const data_handler::LabelSource& facet, const data_handler::LabelSource& prediction,
-                  const data_handler::LabelSource& truth) {
-    const auto record = DiscretePostTraining::make(facet, prediction, truth);
-    if (!record) return frame::raise(record.error());
-    const auto result = post_training_bias(*record);
+using data_handler::PackedLabels;
+
+// The counts and metrics over owned labels: large inputs run without the
+// GIL.
+PyObject* analyze(const PackedLabels& facet, const PackedLabels& prediction, const PackedLabels& truth) {
+    const auto result = frame::run_core(facet.size(), [&]() -> std::expected<ModelBiasMap, errors::BiasError> {
+        const auto record = DiscretePostTraining::make(facet,
+                                                       prediction,
+                                                       truth);
+        if (!record) return std::unexpected(record.error());
+        return post_training_bias(*record);
+    });
     if (!result) return frame::raise(result.error());
     return reporting::report_to_py_dict(*result);
 }
@@ -42,16 +48,12 @@ PyObject* analyzer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     const auto prediction = frame::as_array(a[2], "prediction_array");
     if (!prediction) return nullptr;
 
-    // Prediction, then ground truth, then the feature. Labels that view a
-    // buffer are taken now when a later labeling might run Python code.
-    using data_handler::is_plain_buffer;
+    // Prediction, then ground truth, then the feature.
     auto prediction_labels = data_handler::apply_label(*prediction, a[5], "prediction_array");
     if (!prediction_labels) return nullptr;
-    if (!is_plain_buffer(*truth) || !is_plain_buffer(*feature)) prediction_labels->materialize();
     auto truth_labels = data_handler::apply_label(*truth, a[4], "ground_truth_array");
     if (!truth_labels) return nullptr;
-    if (!is_plain_buffer(*feature)) truth_labels->materialize();
-    const auto facet_labels = data_handler::apply_label(*feature, a[3], "feature_array");
+    auto facet_labels = data_handler::apply_label(*feature, a[3], "feature_array");
     if (!facet_labels) return nullptr;
     return analyze(*facet_labels, *prediction_labels, *truth_labels);
 }
@@ -78,14 +80,11 @@ PyObject* analyzer_explicit_seg(PyObject*, PyObject* const* args, Py_ssize_t nar
     if (!prediction) return nullptr;
 
     // Feature, then ground truth, then prediction.
-    using data_handler::is_plain_buffer;
-    auto facet_labels = data_handler::label_python_bias_explicit_seg(*feature);
+    auto facet_labels = data_handler::label_python_bias_explicit_seg(feature->array, feature->params);
     if (!facet_labels) return frame::raise(facet_labels.error());
-    if (!is_plain_buffer(truth->array) || !is_plain_buffer(prediction->array)) facet_labels->materialize();
-    auto truth_labels = data_handler::label_python_bias_explicit_seg(*truth);
+    auto truth_labels = data_handler::label_python_bias_explicit_seg(truth->array, truth->params);
     if (!truth_labels) return frame::raise(truth_labels.error());
-    if (!is_plain_buffer(prediction->array)) truth_labels->materialize();
-    const auto prediction_labels = data_handler::label_python_bias_explicit_seg(*prediction);
+    auto prediction_labels = data_handler::label_python_bias_explicit_seg(prediction->array, prediction->params);
     if (!prediction_labels) return frame::raise(prediction_labels.error());
     return analyze(*facet_labels, *prediction_labels, *truth_labels);
 }

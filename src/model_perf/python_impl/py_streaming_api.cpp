@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "frame/args.hpp"
-#include "frame/buffer_kernels.hpp"
 #include "frame/convert.hpp"
+#include "frame/gil.hpp"
+#include "frame/held.hpp"
 #include "frame/numpy.hpp"
 #include "frame/pyclass.hpp"
 #include "frame/raise.hpp"
@@ -31,74 +32,6 @@ using ClassificationCore = streaming::BinaryClassificationStreaming<std::int32_t
 using LinearCore = streaming::LinearRegressionStreaming;
 using LogisticCore = streaming::LogisticRegressionStreaming;
 
-// A float sequence argument as a column: a NumPy buffer read in place, any
-// other sequence converted first.
-class FloatColumn {
-public:
-    static std::optional<FloatColumn> from(PyObject* obj, const char* arg) {
-        FloatColumn c;
-        if (frame::numpy_ready()) {
-            if (frame::is_array(obj)) {
-                if (const auto col = buffer_column(reinterpret_cast<PyArrayObject*>(obj), true)) {
-                    c.in_place_ = *col;
-                    return c;
-                }
-            }
-        } else {
-            PyErr_Clear();
-        }
-        auto values = frame::to_f32_sequence(obj, arg);
-        if (!values) return std::nullopt;
-        c.values_ = std::move(*values);
-        return c;
-    }
-    Column column() const { return in_place_ ? *in_place_ : Column::of(values_); }
-
-private:
-    std::optional<Column> in_place_;
-    std::vector<float> values_;
-};
-
-// An integer sequence argument as a column: a NumPy integer buffer whose
-// values all fit in 32 bits read in place, any other sequence converted
-// first (which raises the protocol's errors, out-of-range values included).
-class IntColumn {
-public:
-    static std::optional<IntColumn> from(PyObject* obj, const char* arg) {
-        IntColumn c;
-        if (frame::numpy_ready()) {
-            if (frame::is_array(obj)) {
-                const auto col = buffer_column(reinterpret_cast<PyArrayObject*>(obj), false);
-                if (col && col->type != ElementType::F64 && col->type != ElementType::F32 && fits_i32(*col)) {
-                    c.in_place_ = *col;
-                    return c;
-                }
-            }
-        } else {
-            PyErr_Clear();
-        }
-        auto values = frame::to_i32_sequence(obj, arg);
-        if (!values) return std::nullopt;
-        c.values_ = std::move(*values);
-        return c;
-    }
-    Column column() const { return in_place_ ? *in_place_ : Column::of(values_); }
-
-private:
-    static bool fits_i32(const Column& col) {
-        return visit(col, [&]<class T>(Typed<T> t) {
-            if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
-                return frame::all_in_i32<T>(t.data, t.stride, t.size);
-            } else {
-                return false;
-            }
-        });
-    }
-
-    std::optional<Column> in_place_;
-    std::vector<std::int32_t> values_;
-};
-
 // A float sequence argument converted to a vector (the linear monitor
 // takes spans of floats).
 class FloatValues {
@@ -110,7 +43,9 @@ public:
         v.values_ = std::move(*values);
         return v;
     }
+    bool settle() { return true; }  // always a copy
     const std::vector<float>& column() const { return values_; }
+    std::size_t size() const { return values_.size(); }
 
 private:
     std::vector<float> values_;
@@ -122,12 +57,22 @@ PyObject* none_or_raise(const T& result) {
     Py_RETURN_NONE;
 }
 
-// The (y_true, y_pred) pair every monitor takes whole, read in that order
-// by the monitor's column reader (one of the three above).
+// The (y_true, y_pred) pair every monitor takes whole, converted in that
+// order by the monitor's column reader (FloatValues above, FloatColumn or
+// IntColumn), settled once every argument of the call is converted.
 template <class Reader>
 struct Pair {
     Reader y_true;
     Reader y_pred;
+
+    bool settle() { return frame::settle(y_true, y_pred); }
+
+    // f(y_true, y_pred) on the views; the GIL is released for large pairs
+    // (the views are numeric buffers or copies).
+    template <class F>
+    decltype(auto) apply(F&& f) const {
+        return frame::run_core(y_true.size(), [&] { return f(y_true.column(), y_pred.column()); });
+    }
 };
 
 template <class Reader, std::size_t N>
@@ -148,9 +93,9 @@ template <class Core, class Reader, const char* Type>
 PyObject* pair_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     frame::Args<2> a;
     if (!frame::extract(Type, kPairParams, args, kwargs, a)) return nullptr;
-    const auto pair = read_pair<Reader>(a);
-    if (!pair) return nullptr;
-    auto core = Core::create(pair->y_true.column(), pair->y_pred.column());
+    auto pair = read_pair<Reader>(a);
+    if (!pair || !pair->settle()) return nullptr;
+    auto core = pair->apply([](const auto& t, const auto& p) { return Core::create(t, p); });
     if (!core) return frame::raise(core.error());
     return frame::allocate(type, std::move(*core));
 }
@@ -160,9 +105,9 @@ template <class Core, class Reader, const char* Name, auto Method>
 PyObject* pair_method(Core& core, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     frame::Args<2> a;
     if (!frame::extract(Name, kPairParams, args, nargs, kwnames, a)) return nullptr;
-    const auto pair = read_pair<Reader>(a);
-    if (!pair) return nullptr;
-    return none_or_raise((core.*Method)(pair->y_true.column(), pair->y_pred.column()));
+    auto pair = read_pair<Reader>(a);
+    if (!pair || !pair->settle()) return nullptr;
+    return none_or_raise(pair->apply([&](const auto& t, const auto& p) { return (core.*Method)(t, p); }));
 }
 
 // PyBinaryClassificationStreaming: sequences of 32-bit integers.
@@ -207,11 +152,11 @@ PyObject* logistic_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static constexpr frame::Param kParams[] = {{"y_true"}, {"y_pred"}, {"threshold"}};
     frame::Args<3> a;
     if (!frame::extract("PyLogisticRegressionStreaming", kParams, args, kwargs, a)) return nullptr;
-    const auto pair = read_pair<FloatColumn>(a);
+    auto pair = read_pair<FloatColumn>(a);
     if (!pair) return nullptr;
     const auto threshold = frame::to_f32(a[2], "threshold");
-    if (!threshold) return nullptr;
-    auto core = LogisticCore::create(pair->y_true.column(), pair->y_pred.column(), *threshold);
+    if (!threshold || !pair->settle()) return nullptr;
+    auto core = pair->apply([&](const Column& t, const Column& p) { return LogisticCore::create(t, p, *threshold); });
     if (!core) return frame::raise(core.error());
     return frame::allocate(type, std::move(*core));
 }
@@ -231,12 +176,13 @@ PyObject* logistic_reset_baseline_and_decision_threshold(LogisticCore& core, PyO
     static constexpr frame::Param kParams[] = {{"y_true"}, {"y_pred"}, {"threshold"}};
     frame::Args<3> a;
     if (!frame::extract("reset_baseline_and_decision_threshold", kParams, args, nargs, kwnames, a)) return nullptr;
-    const auto pair = read_pair<FloatColumn>(a);
+    auto pair = read_pair<FloatColumn>(a);
     if (!pair) return nullptr;
     const auto threshold = frame::to_f32(a[2], "threshold");
-    if (!threshold) return nullptr;
-    return none_or_raise(
-        core.reset_baseline_and_decision_threshold(pair->y_true.column(), pair->y_pred.column(), *threshold));
+    if (!threshold || !pair->settle()) return nullptr;
+    return none_or_raise(pair->apply([&](const Column& t, const Column& p) {
+        return core.reset_baseline_and_decision_threshold(t, p, *threshold);
+    }));
 }
 
 // Classes.

@@ -1,0 +1,218 @@
+"""Threads and the GIL: core work on large inputs runs without the GIL, so
+threads on different objects run in parallel with the results of one thread,
+and calls from several threads on one object run one after the other (the
+borrow of a method that runs without the GIL makes a conflicting call wait);
+a conflict with a holder that runs Python code still fails at once."""
+
+from __future__ import annotations
+
+import threading
+
+import numpy as np
+import pytest
+
+import quorvant._quorvant as q
+from support import SANITIZED, raises_exactly
+
+LARGE = 70_000 if SANITIZED else 300_000  # past the size at which the GIL is released
+ALL = ["JensenShannon", "PopulationStabilityIndex", "WassersteinDistance", "KullbackLeibler"]
+
+
+def run_threads(targets):
+    """Runs the callables in threads started together; returns their results
+    (or exceptions) in order."""
+    results = [None] * len(targets)
+    start = threading.Barrier(len(targets))
+
+    def runner(i, fn):
+        start.wait()
+        try:
+            results[i] = fn()
+        except BaseException as exc:  # noqa: BLE001 - reported to the test
+            results[i] = exc
+
+    threads = [threading.Thread(target=runner, args=(i, fn)) for i, fn in enumerate(targets)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return results
+
+
+def data(seed, n=LARGE):
+    """feature, truth, prediction, score, facet (0/1)."""
+    rng = np.random.default_rng(seed)
+    truth = rng.integers(0, 2, n)
+    return (rng.normal(40.0, 12.0, n), truth, np.where(rng.random(n) < 0.8, truth, 1 - truth), rng.random(n),
+            rng.integers(0, 2, n))
+
+
+# Functions and methods whose core runs without the GIL, each on inputs of
+# its own per seed.
+def one_shot_cases(seed):
+    feature, truth, pred, score, facet = data(seed)
+    base = np.random.default_rng(seed + 100).normal(size=LARGE)
+
+    def detector():
+        d = q.PyStreamingContinuousDataDriftFlush(base, None, None, None)
+        d.update_stream_batch(feature)
+        return d.compute_drift_multiple_criteria(ALL)
+
+    def monitor():
+        m = q.PyModelBiasStreaming(facet[:1000], pred[:1000], truth[:1000])
+        m.push_batch(facet, pred, truth)
+        return m.drift_snapshot()
+
+    return [
+        lambda: q.py_compute_drift_continuous_distribtuion(base, feature, ALL, None),
+        lambda: q.py_model_bias_analyzer(feature, truth, pred, 40.0, 1, 1),
+        lambda: q.py_data_bias_analyzer(feature, truth, 40.0, 1),
+        lambda: q.py_model_perf_logistic_regression(truth.astype(float), score, 0.5),
+        lambda: q.py_model_perf_classification(truth, pred),
+        detector,
+        monitor,
+    ]
+
+
+@pytest.mark.parametrize("which", range(7))
+def test_threads_on_different_inputs_give_the_results_of_one_thread(which):
+    serial = [one_shot_cases(seed)[which]() for seed in range(4)]
+    threaded = run_threads([one_shot_cases(seed)[which] for seed in range(4)])
+    for got, want in zip(threaded, serial):
+        assert not isinstance(got, BaseException), got
+        assert got == want or _nan_equal(got, want)
+
+
+def _nan_equal(a, b):
+    if isinstance(a, dict):
+        return a.keys() == b.keys() and all(_nan_equal(a[k], b[k]) for k in a)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(_nan_equal(x, y) for x, y in zip(a, b))
+    return a == b or (a != a and b != b)
+
+
+# One object hammered from eight threads: every call succeeds (a conflicting
+# call waits for a holder that runs without the GIL) and counts once.
+MONITORS = {
+    "classification": (lambda: q.PyBinaryClassificationStreaming([1, 0], [1, 0]),
+                       lambda m, seed: m.push_batch(*data(seed)[1:3]), lambda m: m.performance_snapshot()),
+    "logistic": (lambda: q.PyLogisticRegressionStreaming([1.0, 0.0], [0.8, 0.2], 0.5),
+                 lambda m, seed: m.push_batch(data(seed)[1].astype(np.float64), data(seed)[3]),
+                 lambda m: m.performance_snapshot()),
+    "data bias": (lambda: q.PyDataBiasStreaming([1, 0, 1, 0], [1, 1, 0, 0]),
+                  lambda m, seed: m.push_batch(*data(seed)[1:3]), lambda m: m.performance_snapshot()),
+    "model bias": (lambda: q.PyModelBiasStreaming(*(data(99, 1000)[i] for i in (4, 2, 1))),
+                   lambda m, seed: m.push_batch(*(data(seed)[i] for i in (4, 2, 1))),
+                   lambda m: m.drift_snapshot()),
+}
+
+
+@pytest.mark.parametrize("kind", list(MONITORS))
+def test_eight_threads_on_one_object_run_one_after_the_other(kind):
+    make, push, snapshot = MONITORS[kind]
+    inputs = {seed: None for seed in range(8)}
+    serial = make()
+    for seed in inputs:
+        push(serial, seed)
+    shared = make()
+    rounds = 2
+
+    def worker(seed):
+        def go():
+            for _ in range(rounds):
+                push(shared, seed)
+                snapshot(shared)  # a reader between the writers
+        return go
+
+    results = run_threads([worker(seed) for seed in inputs])
+    assert all(r is None for r in results), results
+    for _ in range(rounds - 1):
+        for seed in inputs:
+            push(serial, seed)
+    assert _nan_equal(snapshot(shared), snapshot(serial))
+
+
+def test_continuous_detector_shared_by_threads_scores_every_batch_once():
+    base = np.random.default_rng(5).normal(size=5000)
+    batches = [np.random.default_rng(seed).normal(0.2, 1.0, LARGE) for seed in range(8)]
+    serial = q.PyStreamingContinuousDataDriftDecay(base, None, None)
+    for b in batches:
+        serial.update_stream_batch(b)
+    shared = q.PyStreamingContinuousDataDriftDecay(base, None, None)
+    results = run_threads([lambda b=b: shared.update_stream_batch(b) for b in batches])
+    assert all(r is None for r in results), results
+    assert shared.total_samples == serial.total_samples
+    assert shared.export_snapshot() == serial.export_snapshot()
+
+
+def test_a_conflict_with_a_holder_running_python_code_fails_at_once():
+    m = q.PyBinaryClassificationStreaming([1, 0], [1, 0])
+    inside, release = threading.Event(), threading.Event()
+
+    class Blocking:
+        def __index__(self):
+            inside.set()
+            release.wait(30)  # the holder runs Python code (and lets other threads run)
+            return 1
+
+    holder = threading.Thread(target=lambda: m.push_batch([1, Blocking()], [1, 1]))
+    holder.start()
+    try:
+        assert inside.wait(30)
+        with raises_exactly(RuntimeError, "Already borrowed"):
+            m.push(1, 1)
+        with raises_exactly(RuntimeError, "Already mutably borrowed"):
+            m.performance_snapshot()
+    finally:
+        release.set()
+        holder.join()
+    assert m.performance_snapshot()["Accuracy"] == 1.0  # the holder's batch, counted once
+
+
+def test_reentrant_calls_during_a_large_call_still_fail_at_once():
+    m = q.PyLogisticRegressionStreaming([1.0, 0.0], [0.8, 0.2], 0.5)
+    truth, score = data(1)[1].astype(np.float64), data(1)[3]
+
+    class Reentrant:
+        def __float__(self):
+            m.push(1.0, 1.0)
+            return 0.5
+
+    with raises_exactly(RuntimeError, "Already borrowed"):
+        m.reset_baseline_and_decision_threshold(truth, score, Reentrant())
+    m.push_batch(truth, score)  # the object works on
+    assert m.performance_snapshot()
+
+
+OUT_OF_MEMORY = r"""
+import resource, sys
+import numpy as np
+import quorvant._quorvant as q
+base = np.random.default_rng(0).normal(size=4_000_000)
+ALL = ["JensenShannon"]
+small = q.py_compute_drift_continuous_distribtuion(base[:1000], base[:1000], ALL, None)
+with open("/proc/self/status") as f:
+    size = next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmSize:"))
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+resource.setrlimit(resource.RLIMIT_AS, (size + 2**20, hard))
+try:
+    q.py_compute_drift_continuous_distribtuion(base, base, ALL, "Scott")  # sorts a copy of 32 MB
+    print("no error")
+except MemoryError:
+    print("MemoryError")
+resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+print(q.py_compute_drift_continuous_distribtuion(base[:1000], base[:1000], ALL, None) == small)
+"""
+
+
+@pytest.mark.skipif(SANITIZED, reason="the sanitizer reserves address space of its own")
+def test_an_allocation_failing_without_the_gil_is_memoryerror_and_the_interpreter_goes_on():
+    import subprocess
+    import sys
+
+    from support import child_env
+
+    out = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY], env=child_env(), capture_output=True, text=True,
+                         timeout=300)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["MemoryError", "True"], out.stdout + out.stderr
