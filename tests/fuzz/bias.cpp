@@ -20,6 +20,11 @@ namespace {
 
 // The one place that builds the cores' per-row sources from vectors.
 data_handler::LabelSource labels_of(const std::vector<Label>& v) { return data_handler::LabelSource::owned(v); }
+data_handler::PackedLabels packed(const std::vector<Label>& v) {
+    data_handler::PackedLabels p(v.size());
+    p.set(0, v.data(), v.size());
+    return p;
+}
 data_handler::ValueSource values_of(const std::vector<std::int8_t>& v) { return data_handler::ValueSource::owned(v); }
 
 std::vector<Label> zero_one(fuzz::Input& in, std::size_t n) {
@@ -55,7 +60,7 @@ void fuzz_pre_training(fuzz::Input& in) {
         FUZZ_CHECK(data_bias::count_pre_training(facet, truth) == want);
         FUZZ_CHECK(data_bias::count_pre_training(labels_of(facet), labels_of(truth)) == want);
     }
-    const auto core = data_bias::data_bias_analysis_core(labels_of(facet), labels_of(truth));
+    const auto core = data_bias::data_bias_analysis_core(packed(facet), packed(truth));
     if (facet.size() != truth.size()) {
         FUZZ_CHECK(!core && core.error() == errors::BiasError::DataLengthError);
         return;
@@ -100,7 +105,7 @@ void fuzz_post_training(fuzz::Input& in) {
     const auto f = zero_one(in, n);
     const auto pr = zero_one(in, in.integral<int>(0, 7) == 0 ? in.size(9000) : n);
     const auto g = zero_one(in, n);
-    const auto record = model_bias::DiscretePostTraining::make(labels_of(f), labels_of(pr), labels_of(g));
+    const auto record = model_bias::DiscretePostTraining::make(packed(f), packed(pr), packed(g));
     if (n == 0 || pr.size() != n) {
         FUZZ_CHECK(!record && record.error() == errors::BiasError::DataLengthError);
         return;

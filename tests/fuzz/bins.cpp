@@ -10,6 +10,7 @@
 
 #include "drift/baseline.hpp"
 #include "drift/distribution.hpp"
+#include "categorical.hpp"
 #include "fuzz_common.hpp"
 
 using namespace quorvant::drift;
@@ -122,7 +123,7 @@ void fuzz_continuous(fuzz::Input& in) {
 void fuzz_categorical(fuzz::Input& in) {
     const std::vector<std::string> labels = in.labels(200);
     std::vector<std::string_view> views(labels.begin(), labels.end());
-    auto b = BaselineCategoricalBins::create(views);
+    auto b = fuzz::baseline_of(views);
     if (!b) {
         FUZZ_CHECK(labels.empty() && b.error() == DriftError::EmptyBaselineData);
         return;
@@ -151,19 +152,18 @@ void fuzz_categorical(fuzz::Input& in) {
         const std::string& s = pool[in.integral<std::size_t>(0, pool.size() - 1)];
         runtime.push_back(in.flag() ? std::string_view(s) : std::string_view(labels.empty() ? s : labels[k % labels.size()]));
     }
-    std::vector<std::uint64_t> got(d + 1, 0), want(d + 1, 0);
+    std::vector<std::uint64_t> want(d + 1, 0);
     const std::size_t begin = runtime.empty() ? 0 : in.integral<std::size_t>(0, runtime.size());
-    b->count(runtime, begin, runtime.size(), got);
+    const std::vector<std::uint64_t> got = fuzz::counts_of(*b, runtime, begin);
     for (std::size_t k = begin; k < runtime.size(); ++k) {
         const auto it = counts.find(std::string(runtime[k]));
         ++want[it == counts.end() ? d : static_cast<std::size_t>(std::distance(counts.begin(), it))];
     }
     FUZZ_CHECK(got == want);
 
-    // Redefining with no labels changes nothing.
-    const std::vector<std::string_view> none;
-    FUZZ_CHECK(!b->define_bins(none));
-    FUZZ_CHECK(b->num_labels() == d);
+    // No labels make no baseline.
+    const auto none = fuzz::baseline_of({});
+    FUZZ_CHECK(!none && none.error() == DriftError::EmptyBaselineData);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "drift/data_drift.hpp"
 #include "drift/drift_metrics.hpp"
+#include "categorical.hpp"
 #include "fuzz_common.hpp"
 
 using namespace quorvant::drift;
@@ -87,22 +88,25 @@ void fuzz_categorical(fuzz::Input& in) {
     const std::vector<std::string_view> candidate(cand_text.begin(), cand_text.end());
     const std::vector<DriftType> types = types_of(in);
 
-    const auto once = compute_drift_categorical_distribution(baseline, candidate, types);
-    auto batch = CategoricalDataDrift::new_(baseline);
-    auto stream = StreamingCategoricalDataDrift<FlushModeMark>::new_flush(baseline, kNever, kNever);
-    FUZZ_CHECK(batch.has_value() == stream.has_value());
-    if (!batch) {
-        FUZZ_CHECK(baseline.empty() && !once && once.error() == batch.error());
+    // The one-shot function's steps: the baseline, the candidate's counts.
+    auto bins = fuzz::baseline_of(baseline);
+    if (!bins) {
+        FUZZ_CHECK(baseline.empty() && bins.error() == DriftError::EmptyBaselineData);
         return;
     }
-    const auto first = batch->compute_drift_multiple_criteria(candidate, types);
-    const auto again = batch->compute_drift_multiple_criteria(candidate, types);
-    const auto pushed = stream->update_stream_batch(candidate);
+    const auto once =
+        compute_drift_categorical_distribution(*bins, fuzz::counts_of(*bins, candidate), candidate.size(), types);
+    auto batch = CategoricalDataDrift::new_(*bins);
+    auto stream = StreamingCategoricalDataDrift<FlushModeMark>::new_flush(*bins, kNever, kNever);
+    const auto counts = fuzz::counts_of(batch.baseline(), candidate);
+    const auto first = batch.compute_drift_multiple_criteria(counts, candidate.size(), types);
+    const auto again = batch.compute_drift_multiple_criteria(counts, candidate.size(), types);
+    const auto pushed = fuzz::push_labels(stream, candidate);
     if (!once) {
         FUZZ_CHECK(candidate.empty() && !first && !again && !pushed);
         return;
     }
-    check_paths(*once, first, again, pushed, stream->compute_drift_multiple_criteria(types));
+    check_paths(*once, first, again, pushed, stream.compute_drift_multiple_criteria(types));
     check_ranges(types, *once);
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "drift/data_drift.hpp"
+#include "categorical.hpp"
 #include "fuzz_common.hpp"
 
 using namespace quorvant::drift;
@@ -70,6 +71,10 @@ struct Continuous {
     static std::size_t bin(const Det& d, Sample x) { return d.baseline().bin_of(x); }
     template <class Det>
     static std::size_t bins(const Det& d) { return d.baseline().num_bins(); }
+    template <class Det>
+    static auto push(Det& d, const Batch& b) { return d.update_stream_batch(b); }
+    template <class Det>
+    static auto reset(Det& d, const Batch& b) { return d.reset_baseline(b); }
 };
 
 struct Categorical {
@@ -91,6 +96,10 @@ struct Categorical {
     static std::size_t bin(const Det& d, std::string_view x) { return d.baseline().index_of(x); }
     template <class Det>
     static std::size_t bins(const Det& d) { return d.baseline().num_labels() + 1; }
+    template <class Det>
+    static auto push(Det& d, const Batch& b) { return fuzz::push_labels(d, b.views); }
+    template <class Det>
+    static auto reset(Det& d, const Batch& b) { return fuzz::reset_labels(d, b.views); }
 };
 
 template <class Kind, class Mode, class Det>
@@ -107,7 +116,7 @@ void run(fuzz::Input& in, Det a, Det b, Model<Mode> m) {
             }
             case 1: {  // a batch, and the same samples one by one
                 const auto batch = Kind::batch(in, 600);
-                const auto r = a.update_stream_batch(batch);
+                const auto r = Kind::push(a, batch);
                 if (batch.size() == 0) {
                     FUZZ_CHECK(!r && r.error() == DriftError::EmptyRuntimeData);
                     break;
@@ -135,8 +144,8 @@ void run(fuzz::Input& in, Det a, Det b, Model<Mode> m) {
             }
             case 3: {  // a baseline reset (may fail: then nothing changes)
                 const auto next = Kind::batch(in, 100);
-                const auto ra = a.reset_baseline(next);
-                const auto rb = b.reset_baseline(next);
+                const auto ra = Kind::reset(a, next);
+                const auto rb = Kind::reset(b, next);
                 FUZZ_CHECK(ra.has_value() == rb.has_value());
                 if (ra) m = Model<Mode>{std::vector<double>(Kind::bins(a), 0.0), 0.0, m.decay, m.rate, m.cadence_zero};
                 break;
@@ -179,7 +188,9 @@ void fuzz_kind(fuzz::Input& in) {
             if constexpr (std::is_same_v<Kind, Continuous>) {
                 return Det::new_decay(baseline, std::nullopt, h);
             } else {
-                return Det::new_decay(baseline, h);
+                auto bins = fuzz::baseline_of(baseline.views);
+                if (!bins) return std::expected<Det, DriftError>(std::unexpect, bins.error());
+                return std::expected<Det, DriftError>(Det::new_decay(std::move(*bins), h));
             }
         };
         auto a = make();
@@ -197,7 +208,9 @@ void fuzz_kind(fuzz::Input& in) {
             if constexpr (std::is_same_v<Kind, Continuous>) {
                 return Det::new_flush(baseline, std::nullopt, rate, cadence);
             } else {
-                return Det::new_flush(baseline, rate, cadence);
+                auto bins = fuzz::baseline_of(baseline.views);
+                if (!bins) return std::expected<Det, DriftError>(std::unexpect, bins.error());
+                return std::expected<Det, DriftError>(Det::new_flush(std::move(*bins), rate, cadence));
             }
         };
         auto a = make();
