@@ -1,6 +1,7 @@
 // Conversions of the drift family's Python arguments, in the two phases of
 // frame/held.hpp: float64 arrays held and read in place, sequences of str
-// read in place (no str object is created), and lists of drift type names.
+// read in place (no str object is created), NumPy str arrays as UTF-8 of
+// our own, and lists of drift type names.
 #pragma once
 
 #include <cstddef>
