@@ -9,6 +9,8 @@ from __future__ import annotations
 
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import quorvant._quorvant as q
 from support import SANITIZED
@@ -235,3 +237,66 @@ UNTOUCHED = {
 @pytest.mark.parametrize("face", list(UNTOUCHED))
 def test_a_str_array_changed_by_a_later_argument_is_read_as_given(face, how):
     assert attacked_cases(how)[face]()() == UNTOUCHED[face]()
+
+
+# Any code units at all, in either byte order and at any stride: the native
+# reading gives what the element-by-element reading gave, which is what the
+# list of the elements' str gives, except that an element NumPy cannot make
+# a str of (or, when another element fails first, one holding a code point
+# past U+10FFFF: making every item first would have met it) is the
+# argument's ValueError. (The interpreter makes a str of some such elements,
+# whose UTF-8 then holds the code point as it is: those labels pass.)
+VALID_UNITS = st.one_of(
+    st.sampled_from([0, 0x61, 0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xE000, 0xFFFF, 0x10000, 0x10FFFF]),
+    st.integers(0, 0x7F),
+    st.integers(0, 0x10FFFF).filter(lambda c: not 0xD800 <= c <= 0xDFFF),
+)
+CODE_UNITS = st.one_of(
+    VALID_UNITS, VALID_UNITS, VALID_UNITS, VALID_UNITS, VALID_UNITS, VALID_UNITS,
+    st.integers(0xD800, 0xDFFF),  # surrogates
+    st.integers(0x110000, 2**32 - 1),  # past the last code point
+)
+
+
+@st.composite
+def str_arrays(draw):
+    width = draw(st.integers(1, 5))
+    pool = draw(st.lists(st.lists(CODE_UNITS, min_size=0, max_size=width), min_size=1, max_size=5))
+    rows = draw(st.lists(st.integers(0, len(pool) - 1), min_size=0, max_size=40))
+    a = raw(rows, width, [pool[i] for i in rows])
+    if draw(st.booleans()):
+        a = a.astype(f">U{width}") if not draw(st.booleans()) else \
+            a.view(np.uint32).byteswap().view(f">U{width}").copy()
+    step = draw(st.sampled_from([1, 2, -1, -3]))
+    return np.repeat(a, abs(step))[::step] if step != 1 else a
+
+
+def element_by_element(a, arg, call):
+    units = a.astype(a.dtype.newbyteorder("<")).view(np.uint32).reshape(len(a), -1) if len(a) else []
+    past = next(((i, int(c)) for i, row in enumerate(units) for c in row if c > 0x10FFFF), None)
+    past_error = past and (ValueError, f"argument '{arg}': item {past[0]} holds code point {past[1]:#x}, "
+                                       "not in range(0x110000)")
+    try:
+        items = a.tolist()
+    except SystemError:
+        return past_error
+    got = outcome(lambda: call(items))
+    if past and isinstance(got, tuple) and got[0] is UnicodeEncodeError:
+        return past_error
+    return got
+
+
+CALLS = {
+    "baseline": lambda x: q.py_compute_drift_categorical_distribtuion(x, ["a", "é"], ALL),
+    "candidate": lambda x: q.py_compute_drift_categorical_distribtuion(["a", "é", "b"], x, ALL),
+    "baseline_data": lambda x: q.PyCategoricalDataDrift(x).export_baseline(),
+    "runtime_data": lambda x: (lambda s: (s.update_stream_batch(x), s.export_snapshot(), s.total_samples))(
+        q.PyStreamingCategoricalDataDriftFlush(["a", "b", ""], 7, None)),
+}
+
+
+@pytest.mark.parametrize("arg", list(CALLS))
+@given(a=str_arrays())
+@settings(max_examples=150, deadline=None)
+def test_any_code_units_read_as_element_by_element(arg, a):
+    assert outcome(lambda: CALLS[arg](a)) == element_by_element(a, arg, CALLS[arg])
