@@ -1,6 +1,7 @@
 #include "common/utf8_text.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -74,8 +75,11 @@ private:
 // elements (by their code units) finds most repeats with one hash and one
 // comparison and hands out the same bytes again. Text of many distinct
 // values turns it off after a while.
-constexpr std::size_t kRecent = 1024;
-constexpr std::size_t kProbation = 4096;
+constexpr std::size_t kRecent = 4096;
+constexpr std::size_t kProbation = 8192;
+// Room made at once: ASCII text fits in n * width bytes, and pages a
+// repeat never writes are never touched.
+constexpr std::size_t kFirstRoom = std::size_t{1} << 26;
 
 }  // namespace
 
@@ -83,28 +87,29 @@ template <bool Swapped>
 bool Utf8Text::convert(const char* data, std::ptrdiff_t stride, std::size_t n, std::size_t width) {
     if (width > PTRDIFF_MAX / 16) throw std::bad_alloc();
     const std::size_t raw = 4 * width;
-    Bytes bytes(std::min<std::size_t>(n, kProbation) * width + 4 * width + 16);
+    Bytes bytes(std::min(n, kFirstRoom / std::max<std::size_t>(width, 1)) * width + 4 * width + 16);
     spans_.resize(n);
     struct Recent {
         const char* element;
         Span span;
     };
-    std::vector<Recent> recent(kRecent, Recent{nullptr, {0, 0}});
+    const std::size_t slots = std::min(kRecent, std::bit_ceil(std::max<std::size_t>(n, 16)));
+    std::vector<Recent> recent(slots, Recent{nullptr, {0, 0}});
     const std::uint64_t seed = hash_seed();
     bool remember = raw > 0;
     std::size_t hits = 0;
     std::size_t at = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const char* e = data + static_cast<std::ptrdiff_t>(i) * stride;
+        if (i == kProbation && hits < kProbation / 2) remember = false;
         Recent* slot = nullptr;
         if (remember) {
-            slot = &recent[hash_label({e, raw}, seed) & (kRecent - 1)];
+            slot = &recent[hash_label({e, raw}, seed) & (slots - 1)];
             if (slot->element != nullptr && std::memcmp(slot->element, e, raw) == 0) {
                 spans_[i] = slot->span;
                 ++hits;
                 continue;
             }
-            if (i == kProbation && hits < kProbation / 2) remember = false;
         }
         std::size_t len = width;
         while (len > 0 && code_unit<false>(e + 4 * (len - 1)) == 0) --len;  // NumPy drops trailing NULs
