@@ -63,8 +63,17 @@ def one_shot_cases(seed):
         m.push_batch(facet, pred, truth)
         return m.drift_snapshot()
 
+    labels = np.array(["card", "cash", "transfer", "ünïcode", "\U0001f600"])
+    text_base, text_cand = labels[facet + 2 * truth], labels[pred + 3 * facet]
+
+    def text_detector():
+        d = q.PyCategoricalDataDrift(text_base)
+        return d.compute_drift_mutliple_criteria(text_cand, ALL), d.export_baseline()
+
     return [
         lambda: q.py_compute_drift_continuous_distribtuion(base, feature, ALL, None),
+        lambda: q.py_compute_drift_categorical_distribtuion(text_base, text_cand, ALL),
+        text_detector,
         lambda: q.py_model_bias_analyzer(feature, truth, pred, 40.0, 1, 1),
         lambda: q.py_data_bias_analyzer(feature, truth, 40.0, 1),
         lambda: q.py_model_perf_logistic_regression(truth.astype(float), score, 0.5),
@@ -74,7 +83,7 @@ def one_shot_cases(seed):
     ]
 
 
-@pytest.mark.parametrize("which", range(7))
+@pytest.mark.parametrize("which", range(9))
 def test_threads_on_different_inputs_give_the_results_of_one_thread(which):
     serial = [one_shot_cases(seed)[which]() for seed in range(4)]
     threaded = run_threads([one_shot_cases(seed)[which] for seed in range(4)])
@@ -101,6 +110,10 @@ MONITORS = {
                  lambda m: m.performance_snapshot()),
     "data bias": (lambda: q.PyDataBiasStreaming([1, 0, 1, 0], [1, 1, 0, 0]),
                   lambda m, seed: m.push_batch(*data(seed)[1:3]), lambda m: m.performance_snapshot()),
+    "categorical drift from str arrays": (
+        lambda: q.PyStreamingCategoricalDataDriftDecay(np.array(["a", "b", "c", "é"]), None),
+        lambda m, seed: m.update_stream_batch(np.array(["a", "b", "é", "z"])[data(seed)[4] + 2 * data(seed)[1]]),
+        lambda m: (m.export_snapshot(), m.total_samples)),
     "model bias": (lambda: q.PyModelBiasStreaming(*(data(99, 1000)[i] for i in (4, 2, 1))),
                    lambda m, seed: m.push_batch(*(data(seed)[i] for i in (4, 2, 1))),
                    lambda m: m.drift_snapshot()),

@@ -361,11 +361,11 @@ def _continuous(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tupl
     return scores, hist, detector.n_bins
 
 
-def category_labels(col: inputs.Column, floats: bool) -> list:
+def category_labels(col: inputs.Column, floats: bool) -> list | np.ndarray:
     """The labels of a column's present rows as the native categorical faces
-    read them: text as is, booleans as "False"/"True", numbers by their value
-    ("3", or "3.0" when either table holds floats; 0.0 and -0.0 are one
-    number, "0.0").
+    read them: text as is (a NumPy '<U' array stays one, read natively),
+    booleans as "False"/"True", numbers by their value ("3", or "3.0" when
+    either table holds floats; 0.0 and -0.0 are one number, "0.0").
 
     The native faces count labels, so the order of the rows does not change
     a result: where the labels are known as counts (categorical codes,
@@ -373,13 +373,8 @@ def category_labels(col: inputs.Column, floats: bool) -> list:
     costs one list of the rows and no Python object per row.
     """
     if col.kind == "text":
-        if col.codes is not None:
-            return _repeated(col.categories, _code_counts(col))
-        if col.unicode is not None:
-            counted = inputs.unicode_counts(col.unicode)
-            if counted is not None:
-                return _repeated(*counted)
-        return inputs.as_label_list(col.present())
+        labels = inputs.native_labels(col)
+        return _repeated(col.categories, _code_counts(col)) if labels is None else labels
     values = col.present()
     if col.kind == "bool":
         n_true = int(np.count_nonzero(values))
@@ -421,9 +416,9 @@ def _categorical(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tup
         raise _Unchecked
     r = category_labels(ref, floats)
     c = category_labels(cur, floats)
-    if not r:
+    if len(r) == 0:
         raise _ColumnError("the reference column has no values")
-    if not c:
+    if len(c) == 0:
         raise _ColumnError("the current column has no values")
     try:
         detector = native.PyStreamingCategoricalDataDriftFlush(r, _NEVER, _NEVER)
@@ -432,6 +427,8 @@ def _categorical(name: str, ref: inputs.Column, cur: inputs.Column, metrics: tup
         if ref.unchecked or cur.unchecked:
             raise _Unchecked from None
         raise inputs.InputError(f"column {name!r}: every label must be text ({exc})") from None
+    except ValueError as exc:  # text a str cannot hold or UTF-8 cannot encode (a '<U' array's raw code points)
+        raise inputs.InputError(f"column {name!r}: a label is not valid text ({exc})") from None
     if checked and detector.n_bins == 2:
         raise _ColumnError("the reference has one distinct value; name the column in categorical= to "
                            "score it anyway")

@@ -59,9 +59,10 @@ class Column:
     Text read from a source that stores each label once (categoricals, Arrow
     dictionaries) keeps ``codes`` (an integer array, -1 for a missing row)
     into ``categories`` (the distinct labels), and a NumPy '<U' array is kept
-    as ``unicode``: the drift layer counts labels from them (see
-    :func:`unicode_counts`), and the per-row ``values`` (an object array of
-    str) are only built if something asks for them.
+    as ``unicode``: the drift layer counts labels from the codes and hands
+    the '<U' array to the native faces as it is (see :func:`native_labels`),
+    and the per-row ``values`` (an object array of str) are only built if
+    something asks for them.
     """
 
     __slots__ = ("name", "kind", "unchecked", "codes", "categories", "unicode", "_values", "_missing",
@@ -468,49 +469,29 @@ def _from_objects(a: np.ndarray, name: str) -> Column:
 # ---------------------------------------------------------------------------
 # Text labels
 #
-# The native drift faces take sequences of str. Building them must not cost a
-# Python str per row where the source stores each label once: categoricals and
-# Arrow dictionaries keep their codes, and a '<U' array of a few short labels
-# is counted (unicode_counts). Any other '<U' array still pays one str per row;
-# that one step lives in labels_from_unicode until the native faces read such
-# arrays themselves.
-
-
-def unicode_counts(a: np.ndarray) -> tuple[list[str], list[int]] | None:
-    """The distinct labels of a '<U' array of a few short labels and their
-    row counts, without a str per row; None for any other array.
-
-    Labels of at most 8 characters, each below U+0100, pack into one 64-bit
-    key (a byte per character, zero-padded): two rows hold the same label
-    exactly when their keys are equal, as their zero-padded UCS-4 bytes are.
-    The keys of a small sample name the labels and every row is counted
-    against them; the counts account for every row only if no label was
-    missed (the keys are distinct, so no row is counted twice), else the
-    array goes the general way.
-    """
-    n = a.shape[0]
-    width = a.dtype.itemsize // 4
-    if n == 0 or not 0 < width <= 8 or not (np.little_endian and a.dtype.str.startswith("<")):
-        return None
-    chars = np.ascontiguousarray(a).view(np.uint32).reshape(n, width)
-    if chars.max() > 0xFF:
-        return None
-    packed = np.zeros((n, 8), dtype=np.uint8)
-    packed[:, :width] = chars
-    keys = packed.view(np.uint64).reshape(n)
-    named = _distinct_values(keys[:: max(1, n // SAMPLE_ROWS)])
-    if named.size > _FEW:
-        return None
-    counts = [int(np.count_nonzero(keys == key)) for key in named.tolist()]
-    if sum(counts) != n:
-        return None
-    points = named.view(np.uint8).reshape(-1, 8)[:, :width].astype(np.uint32)
-    return points.view(f"<U{width}").reshape(-1).tolist(), counts
+# The native drift faces take sequences of str and read a NumPy '<U' array
+# natively (no str per row): the drift layer hands them the array itself
+# (see native_labels). Categoricals and Arrow dictionaries keep their codes.
 
 
 def labels_from_unicode(a: np.ndarray) -> np.ndarray:
-    """An object array of str holding the labels of a NumPy '<U' array."""
+    """An object array of str holding the labels of a NumPy '<U' array, for
+    the code that compares labels in NumPy (the bias masks): NumPy's own
+    '<U' comparison ignores trailing NULs of the label it compares with,
+    where str comparison does not."""
     return a.astype(object)
+
+
+def native_labels(col: Column) -> np.ndarray | list | None:
+    """The labels of a text column as the native drift faces read them
+    without a str per row: a '<U' array itself (either byte order, any
+    stride), the row values of an object array or list; None for coded
+    text, which is counted from its codes instead."""
+    if col.unicode is not None:
+        return col.unicode
+    if col.codes is not None:
+        return None
+    return as_label_list(col.present())
 
 
 def _category_list(labels: list[Any], name: str) -> list[str]:
@@ -532,12 +513,14 @@ def _coded_text(name: str, codes: np.ndarray, categories: list[Any]) -> Column:
 
 def _text_from_series(s: Any, name: str) -> Column:
     native = nw.to_native(s)
-    # pandas keeps str objects already (object dtype) or codes + categories.
+    # pandas keeps str objects already (object dtype, or a string dtype of
+    # python storage: handed on as they are, cheaper than building Arrow
+    # text from them) or codes + categories.
     if s.implementation.is_pandas_like():
         ndt = getattr(native, "dtype", None)
         if ndt is not None and getattr(ndt, "name", "") == "category":
             return _coded_text(name, np.asarray(native.cat.codes.to_numpy()), list(native.cat.categories))
-        if ndt == object:
+        if ndt == object or getattr(ndt, "storage", None) == "python":
             values = np.asarray(native.to_numpy(), dtype=object)
             return _text_column(name, values, _null_mask(s))
     try:

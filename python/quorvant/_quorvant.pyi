@@ -7,6 +7,8 @@ import numpy.typing as npt
 
 MetricDict = dict[str, float]
 DriftReportDict = dict[str, object]
+# Categorical labels: str objects, or a 1-D NumPy str array (read natively).
+Labels = Sequence[str] | npt.NDArray[np.str_]
 
 # Model performance
 
@@ -54,7 +56,7 @@ def py_model_perf_log_reg_rt_partial(baseline: MetricDict, latest: MetricDict, e
 # "KullbackLeibler". Bin rules (quantile types): "FreedmanDiaconis" (the default, for None),
 # "Scott", "Sturges".
 def py_compute_drift_categorical_distribtuion(
-    baseline: Sequence[str], candidate: Sequence[str], drift_metrics: Sequence[str]
+    baseline: Labels, candidate: Labels, drift_metrics: Sequence[str]
 ) -> list[float]:
     """Scores of the candidate labels against the baseline labels, one per name in drift_metrics,
     in order. Labels unknown to the baseline count in one extra bin."""
@@ -69,7 +71,7 @@ def py_compute_drift_continuous_distribtuion(
 class PyCategoricalDataDrift:
     """Batch categorical data drift detector. Computes drift metrics between a fixed
     baseline label distribution and a runtime label slice on each call."""
-    def __init__(self, baseline_data: Sequence[str]) -> None: ...
+    def __init__(self, baseline_data: Labels) -> None: ...
     # State that travels (docs/state.md, docs/state-format.md).
     def to_state(self) -> bytes:
         """The whole state as a versioned, checksummed payload that from_state() loads."""
@@ -79,11 +81,11 @@ class PyCategoricalDataDrift:
     def __reduce__(self) -> tuple[object, tuple[bytes]]: ...
     def __copy__(self) -> "PyCategoricalDataDrift": ...
     def __deepcopy__(self, memo: object) -> "PyCategoricalDataDrift": ...
-    def compute_drift(self, runtime_data: Sequence[str], drift_type: str) -> float:
+    def compute_drift(self, runtime_data: Labels, drift_type: str) -> float:
         """One score of the runtime labels against the baseline."""
-    def compute_drift_mutliple_criteria(self, runtime_data: Sequence[str], drift_types: Sequence[str]) -> list[float]:
+    def compute_drift_mutliple_criteria(self, runtime_data: Labels, drift_types: Sequence[str]) -> list[float]:
         """One score per name, in order, from one count of the runtime labels."""
-    def reset_baseline(self, new_baseline: Sequence[str]) -> None:
+    def reset_baseline(self, new_baseline: Labels) -> None:
         """Replace the baseline with a new set of labels, recomputing the distribution."""
     def export_baseline(self) -> dict[str, float]:
         """Return the baseline label frequencies as a normalized distribution."""
@@ -204,7 +206,7 @@ class PyStreamingContinuousDataDriftDecay:
 class PyStreamingCategoricalDataDriftFlush:
     """Streaming categorical data drift detector in flush mode. Accumulates runtime
     label counts and resets accumulated bins on each flush."""
-    def __init__(self, baseline_data: Sequence[str], flush_rate: int | None, flush_cadence: int | None) -> None: ...
+    def __init__(self, baseline_data: Labels, flush_rate: int | None, flush_cadence: int | None) -> None: ...
     # State that travels (docs/state.md, docs/state-format.md).
     def to_state(self) -> bytes:
         """The whole state as a versioned, checksummed payload that from_state() loads."""
@@ -220,9 +222,9 @@ class PyStreamingCategoricalDataDriftFlush:
         """One score of the stream against the baseline (never flushes)."""
     def compute_drift_multiple_criteria(self, drift_types: Sequence[str]) -> list[float]:
         """One score per name, in order."""
-    def reset_baseline(self, new_baseline: Sequence[str]) -> None:
+    def reset_baseline(self, new_baseline: Labels) -> None:
         """Replace the baseline distribution with a new set of labels and clear the stream."""
-    def update_stream_batch(self, runtime_data: Sequence[str]) -> None:
+    def update_stream_batch(self, runtime_data: Labels) -> None:
         """Add a batch of runtime labels to the stream buffer."""
     def update_stream(self, runtime_example: str) -> None:
         """Add a single runtime label to the stream buffer."""
@@ -245,7 +247,7 @@ class PyStreamingCategoricalDataDriftDecay:
     """Streaming categorical data drift detector in decay mode. Applies exponential
     decay to accumulated label counts on each drift computation, giving more weight
     to recent samples."""
-    def __init__(self, baseline_data: Sequence[str], half_life_opt: int | None) -> None: ...
+    def __init__(self, baseline_data: Labels, half_life_opt: int | None) -> None: ...
     # State that travels (docs/state.md, docs/state-format.md).
     def to_state(self) -> bytes:
         """The whole state as a versioned, checksummed payload that from_state() loads."""
@@ -261,9 +263,9 @@ class PyStreamingCategoricalDataDriftDecay:
         """Apply decay to stream bins and compute a single drift metric."""
     def compute_drift_multiple_criteria(self, drift_types: Sequence[str]) -> list[float]:
         """Apply decay once and compute one score per name, in order."""
-    def reset_baseline(self, new_baseline: Sequence[str]) -> None:
+    def reset_baseline(self, new_baseline: Labels) -> None:
         """Replace the baseline distribution with a new set of labels and clear the stream."""
-    def update_stream_batch(self, runtime_data: Sequence[str]) -> None:
+    def update_stream_batch(self, runtime_data: Labels) -> None:
         """Add a batch of runtime labels to the stream buffer."""
     def update_stream(self, runtime_example: str) -> None:
         """Add a single runtime label to the stream buffer."""

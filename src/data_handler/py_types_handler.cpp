@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/kernel.hpp"
+#include "common/utf8_text.hpp"
 #include "errors/errors.hpp"
 #include "frame/raise.hpp"
 #include "frame/refs.hpp"
@@ -87,9 +88,7 @@ std::uint32_t load_u32(const char* p) {
 
 // A str made from a '<U' element fails for a surrogate (when encoded) or a
 // value past U+10FFFF (when created).
-std::uint32_t bad_code_point(std::uint32_t c) {
-    return static_cast<std::uint32_t>(c - 0xD800u < 0x800u) | static_cast<std::uint32_t>(c > 0x10FFFFu);
-}
+using common::unencodable_code_point;
 
 }  // namespace
 
@@ -182,13 +181,13 @@ QUORVANT_KERNEL bool valid_ucs4(const char* data, npy_intp stride, std::size_t n
         const std::size_t total = n * width;
         std::size_t i = 0;
         for (; i + kBlock <= total; i += kBlock) {
-            for (std::size_t j = 0; j < kBlock; ++j) bad |= bad_code_point(load_u32(data + 4 * (i + j)));
+            for (std::size_t j = 0; j < kBlock; ++j) bad |= unencodable_code_point(load_u32(data + 4 * (i + j)));
         }
-        for (; i < total; ++i) bad |= bad_code_point(load_u32(data + 4 * i));
+        for (; i < total; ++i) bad |= unencodable_code_point(load_u32(data + 4 * i));
     } else {
         for (std::size_t i = 0; i < n; ++i) {
             const char* e = data + static_cast<npy_intp>(i) * stride;
-            for (std::size_t j = 0; j < width; ++j) bad |= bad_code_point(load_u32(e + 4 * j));
+            for (std::size_t j = 0; j < width; ++j) bad |= unencodable_code_point(load_u32(e + 4 * j));
         }
     }
     return bad == 0;

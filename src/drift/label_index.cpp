@@ -5,18 +5,6 @@
 
 namespace quorvant::drift {
 
-namespace detail {
-
-std::uint64_t hash_seed() noexcept {
-    static const std::uint64_t seed = [] {
-        static const int anchor = 0;
-        return mix(reinterpret_cast<std::uintptr_t>(&anchor) ^ kK0, kK2);
-    }();
-    return seed;
-}
-
-}  // namespace detail
-
 void LabelIndex::assign(std::span<const std::string_view> labels) {
     std::size_t bytes = 0;
     for (std::string_view l : labels) bytes += l.size();

@@ -1,6 +1,6 @@
-// Hashing of label bytes: the index from each distinct baseline label to its
-// bin, and the counting of distinct labels. Labels are byte strings (UTF-8);
-// a lookup hashes the label once and compares bytes only on a hash match.
+// The index from each distinct baseline label to its bin, and the counting
+// of distinct labels. Labels are byte strings (UTF-8); a lookup hashes the
+// label once and compares bytes only on a hash match.
 #pragma once
 
 #include <cstdint>
@@ -11,58 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "common/label_hash.hpp"
+
 namespace quorvant::drift {
 
-namespace detail {
-
-inline std::uint64_t read64(const char* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-inline std::uint64_t read32(const char* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-inline std::uint64_t mix(std::uint64_t a, std::uint64_t b) {
-    const unsigned __int128 r = static_cast<unsigned __int128>(a) * b;
-    return static_cast<std::uint64_t>(r) ^ static_cast<std::uint64_t>(r >> 64);
-}
-
-// Varies per process (address-space layout), so collisions cannot be
-// prepared in advance.
-std::uint64_t hash_seed() noexcept;
-
-inline constexpr std::uint64_t kK0 = 0xa0761d6478bd642fULL;
-inline constexpr std::uint64_t kK1 = 0xe7037ed1a0b428dbULL;
-inline constexpr std::uint64_t kK2 = 0x8ebc6af09c88c6e3ULL;
-
-}  // namespace detail
-
-// A fast 64-bit hash of a byte string (not cryptographic).
-inline std::uint64_t hash_label(std::string_view s, std::uint64_t seed) noexcept {
-    const char* p = s.data();
-    std::size_t n = s.size();
-    std::uint64_t h = seed ^ (static_cast<std::uint64_t>(n) * detail::kK0);
-    while (n > 16) {
-        h = detail::mix(detail::read64(p) ^ detail::kK1, detail::read64(p + 8) ^ h);
-        p += 16;
-        n -= 16;
-    }
-    std::uint64_t a = 0, b = 0;
-    if (n >= 8) {
-        a = detail::read64(p);
-        b = detail::read64(p + n - 8);
-    } else if (n >= 4) {
-        a = detail::read32(p);
-        b = detail::read32(p + n - 4);
-    } else if (n > 0) {
-        const auto* u = reinterpret_cast<const unsigned char*>(p);
-        a = (std::uint64_t{u[0]} << 16) | (std::uint64_t{u[n >> 1]} << 8) | u[n - 1];
-    }
-    return detail::mix(a ^ detail::kK1 ^ h, b ^ detail::kK2);
-}
+using common::hash_label;
+using common::hash_seed;
 
 // Open-addressing index from distinct labels to 0..size()-1. The labels'
 // bytes live in one buffer, in index order.
@@ -97,7 +51,7 @@ private:
     std::vector<Slot> slots_{Slot{0, kEmpty}};
     std::size_t mask_ = 0;
     std::size_t size_ = 0;
-    std::uint64_t seed_ = detail::hash_seed();
+    std::uint64_t seed_ = hash_seed();
 };
 
 // A per-call table from a label's storage address and length to a result:
@@ -158,7 +112,7 @@ private:
 
     void grow();
 
-    std::uint64_t seed_ = detail::hash_seed();
+    std::uint64_t seed_ = hash_seed();
     DistinctCounts out_;
     std::vector<Slot> slots_ = std::vector<Slot>(16, Slot{0, kFree});
     std::size_t mask_ = 15;

@@ -136,7 +136,7 @@ PyObject* categorical_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
     if (!frame::extract("PyCategoricalDataDrift", kParams, args, kwargs, a)) return nullptr;
     const auto labels = LabelSeq::of(a[0], "baseline_data");
     if (!labels) return nullptr;
-    auto bins = categorical_baseline(*labels);
+    auto bins = build_baseline(*labels);
     if (!bins) return nullptr;
     return frame::allocate(type, Categorical::new_(std::move(*bins)));
 }
@@ -151,10 +151,12 @@ PyObject* categorical_compute_drift(Categorical& core, PyObject* const* args, Py
     if (!name) return nullptr;
     const auto type = drift_type(*name);
     if (!type) return nullptr;
-    const auto counts = bin_counts(*labels, core.baseline());
-    if (!counts) return nullptr;
-    const auto score = core.compute_drift(*counts, labels->size(), *type);
-    if (!score) return frame::raise(score.error());
+    const auto score = frame::run_core(gil_free_size(*labels), [&]() -> Read<double> {
+        const auto counts = bin_counts(*labels, core.baseline());
+        if (!counts) return std::unexpected(counts.error());
+        return read_of(core.compute_drift(*counts, labels->size(), *type));
+    });
+    if (!score) return raise_failure(score.error());
     return PyFloat_FromDouble(*score);
 }
 
@@ -169,10 +171,12 @@ PyObject* categorical_compute_multiple(Categorical& core, PyObject* const* args,
     if (!names) return nullptr;
     const auto types = drift_types(*names);
     if (!types) return nullptr;
-    const auto counts = bin_counts(*labels, core.baseline());
-    if (!counts) return nullptr;
-    const auto scores = core.compute_drift_multiple_criteria(*counts, labels->size(), *types);
-    if (!scores) return frame::raise(scores.error());
+    const auto scores = frame::run_core(gil_free_size(*labels), [&]() -> Read<std::vector<double>> {
+        const auto counts = bin_counts(*labels, core.baseline());
+        if (!counts) return std::unexpected(counts.error());
+        return read_of(core.compute_drift_multiple_criteria(*counts, labels->size(), *types));
+    });
+    if (!scores) return raise_failure(scores.error());
     return frame::to_py(*scores);
 }
 
@@ -182,7 +186,7 @@ PyObject* categorical_reset(Categorical& core, PyObject* const* args, Py_ssize_t
     if (!frame::extract("reset_baseline", kParams, args, nargs, kwnames, a)) return nullptr;
     const auto labels = LabelSeq::of(a[0], "new_baseline");
     if (!labels) return nullptr;
-    auto bins = categorical_baseline(*labels);
+    auto bins = build_baseline(*labels);
     if (!bins) return nullptr;
     core.reset_baseline(std::move(*bins));
     Py_RETURN_NONE;

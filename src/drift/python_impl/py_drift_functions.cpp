@@ -57,13 +57,16 @@ PyObject* categorical_distribution(PyObject*, PyObject* const* args, Py_ssize_t 
     const auto types = drift_types(*names);
     if (!types) return nullptr;
 
-    // The labels are read now (the str objects, with the GIL held).
-    const auto bins = categorical_baseline(*baseline);
-    if (!bins) return nullptr;
-    const auto counts = bin_counts(*candidate, *bins);
-    if (!counts) return nullptr;
-    const auto scores = compute_drift_categorical_distribution(*bins, *counts, candidate->size(), *types);
-    if (!scores) return frame::raise(scores.error());
+    // The labels are read now: str objects with the GIL held, owned text of
+    // a large input without it.
+    const auto scores = frame::run_core(gil_free_size(*baseline, *candidate), [&]() -> Read<std::vector<double>> {
+        const auto bins = categorical_baseline(*baseline);
+        if (!bins) return std::unexpected(bins.error());
+        const auto counts = bin_counts(*candidate, *bins);
+        if (!counts) return std::unexpected(counts.error());
+        return read_of(compute_drift_categorical_distribution(*bins, *counts, candidate->size(), *types));
+    });
+    if (!scores) return raise_failure(scores.error());
     return frame::to_py(*scores);
 }
 

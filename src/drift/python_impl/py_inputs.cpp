@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "frame/convert.hpp"
+#include "frame/gil.hpp"
 #include "frame/items.hpp"
 #include "frame/raise.hpp"
 
@@ -34,6 +35,21 @@ std::optional<PyArrayObject*> float64_array(PyObject* obj, const char* arg) {
 [[gnu::always_inline]] inline bool readable_str(PyObject* item, const char* arg) {
     if (!PyUnicode_Check(item)) [[unlikely]] return items_type_error(arg, item);
     return PyUnicode_IS_ASCII(item) || PyUnicode_AsUTF8AndSize(item, nullptr) != nullptr;
+}
+
+// The text of an exact 1-D str ndarray whose every element makes an
+// encodable str; nullopt for anything else (no error set).
+std::optional<common::Utf8Text> unicode_text(PyObject* obj) {
+    if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) return std::nullopt;  // no NumPy import for these
+    if (!frame::numpy_ready()) {
+        PyErr_Clear();  // without NumPy there are no arrays
+        return std::nullopt;
+    }
+    if (!frame::is_exact_array(obj)) return std::nullopt;
+    PyArrayObject* a = reinterpret_cast<PyArrayObject*>(obj);
+    if (PyArray_NDIM(a) != 1 || PyArray_DESCR(a)->type_num != NPY_UNICODE) return std::nullopt;
+    return common::Utf8Text::from_ucs4(PyArray_BYTES(a), PyArray_STRIDE(a, 0), static_cast<std::size_t>(PyArray_DIM(a, 0)),
+                                       static_cast<std::size_t>(PyArray_ITEMSIZE(a)) / 4, !PyArray_ISNOTSWAPPED(a));
 }
 
 }  // namespace
@@ -79,6 +95,10 @@ std::optional<LabelSeq> LabelSeq::of(PyObject* obj, const char* arg) {
     }
     LabelSeq s;
     s.arg_ = arg;
+    if (auto text = unicode_text(obj)) {
+        s.text_ = std::move(*text);
+        return s;
+    }
     if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
         s.seq_ = frame::Owned::new_ref(obj);
         const Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
@@ -114,23 +134,36 @@ bool LabelSeq::views_of(std::size_t begin, std::size_t count, std::string_view* 
     return true;
 }
 
-std::optional<BaselineCategoricalBins> categorical_baseline(const LabelSeq& labels) {
+PyObject* raise_failure(const Failure& f) {
+    if (f) frame::raise(*f);
+    return nullptr;
+}
+
+Read<BaselineCategoricalBins> categorical_baseline(const LabelSeq& labels) {
     DistinctCounter distinct(labels.size());
-    if (!labels.read(0, [&](std::span<const std::string_view> chunk) { distinct.add(chunk); })) return std::nullopt;
+    if (!labels.read(0, [&](std::span<const std::string_view> chunk) { distinct.add(chunk); })) {
+        return std::unexpected(Failure());
+    }
     auto b = BaselineCategoricalBins::create(std::move(distinct).take(), labels.size());
+    if (!b) return std::unexpected(Failure(b.error()));
+    return std::move(*b);
+}
+
+std::optional<BaselineCategoricalBins> build_baseline(const LabelSeq& labels) {
+    auto b = frame::run_core(gil_free_size(labels), [&] { return categorical_baseline(labels); });
     if (!b) {
-        frame::raise(b.error());
+        raise_failure(b.error());
         return std::nullopt;
     }
     return std::move(*b);
 }
 
-std::optional<std::vector<std::uint64_t>> bin_counts(const LabelSeq& labels, const BaselineCategoricalBins& baseline,
-                                                     std::size_t begin) {
+Read<std::vector<std::uint64_t>> bin_counts(const LabelSeq& labels, const BaselineCategoricalBins& baseline,
+                                            std::size_t begin) {
     std::vector<std::uint64_t> counts(baseline.baseline_hist().size(), 0);
     BaselineCategoricalBins::Counter counter(baseline, labels.size() - begin);
     if (!labels.read(begin, [&](std::span<const std::string_view> chunk) { counter.add(chunk, counts); })) {
-        return std::nullopt;
+        return std::unexpected(Failure());
     }
     return counts;
 }

@@ -1,15 +1,18 @@
 // Conversions of the drift family's Python arguments, in the two phases of
 // frame/held.hpp: float64 arrays held and read in place, sequences of str
-// read in place (no str object is created), and lists of drift type names.
+// read in place (no str object is created), NumPy str arrays as UTF-8 of
+// our own, and lists of drift type names.
 #pragma once
 
 #include <cstddef>
+#include <expected>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/utf8_text.hpp"
 #include "drift/baseline.hpp"
 #include "drift/distribution.hpp"
 #include "drift/drift_metrics.hpp"
@@ -56,16 +59,27 @@ private:
 // other than str is refused at its first item). Every item is checked in
 // the argument's turn; a single str (or bytes) is refused.
 //
+// An exact 1-D ndarray of dtype str (either byte order, any stride) is
+// different: its text is converted in the argument's turn into UTF-8 of our
+// own (no str per element), each element as NumPy's item would read. An
+// array holding an element whose str cannot be made or encoded takes the
+// path of other sequences, which raises the interpreter's error.
+//
 // The labels are read, after every argument is converted, a chunk of UTF-8
 // views at a time (ASCII text is its own UTF-8; other text uses the str's
 // cached encoding): the views are valid only during the call of the sink.
 // An item the caller's own code replaced by something other than a str in
-// between is its TypeError then.
+// between is its TypeError then (the GIL is held for str objects; owned
+// text never fails and may be read without it).
 class LabelSeq {
 public:
     static std::optional<LabelSeq> of(PyObject* obj, const char* arg);
 
-    std::size_t size() const { return static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq_.get())); }
+    std::size_t size() const {
+        return text_ ? text_->size() : static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq_.get()));
+    }
+    // Whether the labels are owned text (read without the GIL).
+    bool owned() const { return text_.has_value(); }
 
     // sink(std::span<const std::string_view>) over the labels [begin,
     // size()) in order; false with the error set if an item is no longer a
@@ -75,7 +89,11 @@ public:
         std::string_view views[kViews];
         for (std::size_t i = begin; i < size(); i += kViews) {
             const std::size_t m = std::min(kViews, size() - i);
-            if (!views_of(i, m, views)) return false;
+            if (text_) {
+                for (std::size_t j = 0; j < m; ++j) views[j] = (*text_)[i + j];
+            } else if (!views_of(i, m, views)) {
+                return false;
+            }
             sink(std::span<const std::string_view>(views, m));
         }
         return true;
@@ -96,16 +114,46 @@ private:
     // Checks items [begin, begin + count) and writes their views.
     bool views_of(std::size_t begin, std::size_t count, std::string_view* out) const;
 
-    frame::Owned seq_;  // an exact list or tuple
+    frame::Owned seq_;  // an exact list or tuple, unless text_ is there
+    std::optional<common::Utf8Text> text_;
     const char* arg_ = nullptr;
 };
 
-// The baseline of a label sequence (DriftError raised on failure).
-std::optional<BaselineCategoricalBins> categorical_baseline(const LabelSeq& labels);
+// The input size above which the core may run without the GIL: the labels
+// in all when every sequence is owned text, else 0 (str objects are read
+// with the GIL held).
+template <class... Seqs>
+std::size_t gil_free_size(const Seqs&... seqs) {
+    return (seqs.owned() && ...) ? (seqs.size() + ...) : 0;
+}
+
+// Why reading labels or the core failed: a Python error already set (only
+// a read of str objects, which holds the GIL), or a core error to raise
+// once the GIL is held.
+using Failure = std::optional<errors::DriftError>;
+template <class T>
+using Read = std::expected<T, Failure>;
+
+// A core result as a Read.
+template <class T>
+Read<T> read_of(std::expected<T, errors::DriftError> r) {
+    if (!r) return std::unexpected(Failure(r.error()));
+    return std::move(*r);
+}
+
+// Raises a core error (a Python error is set already); nullptr.
+PyObject* raise_failure(const Failure& f);
+
+// The baseline of a label sequence.
+Read<BaselineCategoricalBins> categorical_baseline(const LabelSeq& labels);
+
+// The same, built without the GIL for large owned text; nullopt with the
+// error raised.
+std::optional<BaselineCategoricalBins> build_baseline(const LabelSeq& labels);
 
 // The bin counts of labels [begin, size()) against a baseline.
-std::optional<std::vector<std::uint64_t>> bin_counts(const LabelSeq& labels, const BaselineCategoricalBins& baseline,
-                                                     std::size_t begin = 0);
+Read<std::vector<std::uint64_t>> bin_counts(const LabelSeq& labels, const BaselineCategoricalBins& baseline,
+                                            std::size_t begin = 0);
 
 // One str as a label view (TypeError naming the argument otherwise).
 std::optional<std::string_view> label_of(PyObject* obj, const char* arg);

@@ -103,7 +103,7 @@ PyObject* categorical_decay_new(PyTypeObject* type, PyObject* args, PyObject* kw
     const auto half_life = mode_param(a[1], "half_life_opt");
     if (!half_life) return nullptr;
     if (!half_life_ok(*half_life)) return nullptr;
-    auto bins = categorical_baseline(*labels);
+    auto bins = build_baseline(*labels);
     if (!bins) return nullptr;
     return frame::allocate(type, Categorical<Decay>::new_decay(std::move(*bins), half_life->value_or(0)));
 }
@@ -118,7 +118,7 @@ PyObject* categorical_flush_new(PyTypeObject* type, PyObject* args, PyObject* kw
     if (!rate) return nullptr;
     const auto cadence = mode_param(a[2], "flush_cadence");
     if (!cadence) return nullptr;
-    auto bins = categorical_baseline(*labels);
+    auto bins = build_baseline(*labels);
     if (!bins) return nullptr;
     return frame::allocate(type, Categorical<Flush>::new_flush(std::move(*bins), *rate, *cadence));
 }
@@ -207,8 +207,9 @@ struct CategoricalKind {
         if (!labels) return nullptr;
         const auto batch = core.plan_batch(labels->size());
         if (!batch) return frame::raise(batch.error());
-        const auto counts = bin_counts(*labels, core.baseline(), batch->start);
-        if (!counts) return nullptr;
+        const auto counts = frame::run_core(gil_free_size(*labels),
+                                            [&] { return bin_counts(*labels, core.baseline(), batch->start); });
+        if (!counts) return raise_failure(counts.error());
         core.commit_batch(*batch, *counts);
         Py_RETURN_NONE;
     }
@@ -216,7 +217,7 @@ struct CategoricalKind {
     static PyObject* reset(Core<Mode>& core, PyObject* obj, const char* arg) {
         const auto labels = LabelSeq::of(obj, arg);
         if (!labels) return nullptr;
-        auto bins = categorical_baseline(*labels);
+        auto bins = build_baseline(*labels);
         if (!bins) return nullptr;
         core.reset_baseline(std::move(*bins));
         Py_RETURN_NONE;
