@@ -26,11 +26,6 @@ struct Overloaded : F... {
     using F::operator()...;
 };
 
-// A label for discrete numbers, a threshold for continuous ones.
-template <class T>
-Comparison rule_for(std::span<const T> xs) {
-    return is_continuous(xs, config::distribution_heuristic()) ? Comparison::GreaterEqual : Comparison::Equal;
-}
 
 std::uint32_t load_u32(const char* p) {
     std::uint32_t v;
@@ -162,6 +157,44 @@ PackedLabels packed(std::size_t n, F&& f) {
     return labels;
 }
 
+// The value is a label for discrete numbers and a threshold for continuous
+// ones. The distinct count runs a chunk ahead of the labels, in the same
+// pass, so each chunk is read from memory once: labels are made for equality
+// while the count is open (the answer for most discrete arrays), and when it
+// reaches the bound the rows already labeled are labeled again by
+// threshold. label(begin, count, op, out) labels a chunk.
+constexpr std::size_t kStep = 1024;
+
+template <class T, class F>
+PackedLabels label_or_threshold(std::span<const T> xs, F&& label) {
+    const std::size_t n = xs.size();
+    const std::optional<std::size_t> bound = continuous_bound(n, config::distribution_heuristic());
+    Comparison op = Comparison::Equal;
+    if (!bound) {
+        return packed(n, [&](std::size_t b, std::size_t c, Label* out) { label(b, c, op, out); });
+    }
+    DistinctScan<T> scan(xs, *bound);
+    Decision decision = Decision::Open;
+    PackedLabels labels(n);
+    Label chunk[kStep];
+    for (std::size_t i = 0; i < n; i += kStep) {
+        const std::size_t count = std::min(kStep, n - i);
+        if (decision == Decision::Open) {
+            decision = scan.advance(i + count);
+            if (decision == Decision::Continuous) {
+                op = Comparison::GreaterEqual;
+                for (std::size_t j = 0; j < i; j += kStep) {
+                    label(j, kStep, op, chunk);
+                    labels.set(j, chunk, kStep);
+                }
+            }
+        }
+        label(i, count, op, chunk);
+        labels.set(i, chunk, count);
+    }
+    return labels;
+}
+
 }  // namespace
 
 std::size_t size_of(const Labeling& labeling) {
@@ -222,8 +255,7 @@ PackedLabels make_labels(const Labeling& labeling) {
             [&](const ByFloatValue& l) {
                 return std::visit(
                     [&]<class T>(std::span<const T> xs) {
-                        const Comparison op = rule_for(xs);
-                        return packed(n, [&](std::size_t b, std::size_t c, Label* out) {
+                        return label_or_threshold(xs, [&](std::size_t b, std::size_t c, Comparison op, Label* out) {
                             label_compare_f64(xs.subspan(b, c), op, l.value, out);
                         });
                     },
@@ -233,8 +265,8 @@ PackedLabels make_labels(const Labeling& labeling) {
                 return std::visit(
                     [&]<class T>(std::span<const T> xs) {
                         if constexpr (std::is_integral_v<T>) {
-                            const Comparison op = rule_for(xs);
-                            return packed(n, [&](std::size_t b, std::size_t c, Label* out) {
+                            return label_or_threshold(xs, [&](std::size_t b, std::size_t c, Comparison op,
+                                                              Label* out) {
                                 label_compare_i64(xs.subspan(b, c), op, l.value, out);
                             });
                         } else {
