@@ -64,9 +64,10 @@ def median_ratio(num: list[float], den: list[float]) -> float:
     return statistics.median(a / b for a, b in zip(num, den))
 
 
-def compiled(name: str):
-    """The probe bench/<name>.cpp compiled (on first use, with the system
-    C++ compiler) and loaded, or None when no C++ compiler is at hand."""
+def compiled(name: str, function: str, restype, argtypes):
+    """`function` of the probe bench/<name>.cpp, compiled on first use with
+    the system C++ compiler into build/bench/, or None when no C++ compiler
+    is at hand."""
     compiler = shutil.which((sysconfig.get_config_var("CXX") or "c++").split()[0]) or shutil.which("c++")
     if compiler is None:
         return None
@@ -78,29 +79,21 @@ def compiled(name: str):
         cmd = [compiler, "-O2", "-ffp-contract=off", "-fno-math-errno", "-shared", "-fPIC", "-o", str(lib), str(src)]
         if subprocess.run(cmd, capture_output=True).returncode != 0:
             return None
-    return ctypes.CDLL(str(lib))
+    fn = getattr(ctypes.CDLL(str(lib)), function)
+    fn.restype, fn.argtypes = restype, argtypes
+    return fn
 
 
 def floor_probe():
-    """The compiled regression floor probe (floor_probe.cpp), or None."""
-    lib = compiled("floor_probe")
-    if lib is None:
-        return None
-    probe = lib.two_logs_in_order
-    probe.restype = ctypes.c_double
-    probe.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
-    return probe
+    """The regression floor probe (floor_probe.cpp), or None."""
+    return compiled("floor_probe", "two_logs_in_order", ctypes.c_double,
+                    [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t])
 
 
 def bias_probe():
-    """The compiled bias floor probe (bias_probe.cpp), or None."""
-    lib = compiled("bias_probe")
-    if lib is None:
-        return None
-    probe = lib.count_equal_three
-    probe.restype = ctypes.c_uint64
-    probe.argtypes = [ctypes.c_void_p] * 3 + [ctypes.c_size_t] + [ctypes.c_int64] * 3
-    return probe
+    """The bias floor probe (bias_probe.cpp), or None."""
+    return compiled("bias_probe", "count_equal_three", ctypes.c_uint64,
+                    [ctypes.c_void_p] * 3 + [ctypes.c_size_t] + [ctypes.c_int64] * 3)
 
 
 class Line:

@@ -53,7 +53,6 @@ constexpr std::size_t kBlock = 64;  // elements per branch-free test
 
 // ---- A few distinct values: a small set and a branch-free block test.
 
-
 template <std::size_t S, class T>
 [[gnu::always_inline]] inline bool block_has_new_n(const T* xs, const Key<T>* small) {
     // Masks rather than bools: the compiler vectorises this form.

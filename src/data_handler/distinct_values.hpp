@@ -27,11 +27,6 @@ std::optional<std::size_t> continuous_bound(std::size_t n, float heuristic);
 template <class T>
 bool has_distinct(std::span<const T> values, std::size_t bound);
 
-// The same count made a stretch of rows at a time, so that a caller can
-// do its own work on each stretch while the rows are in cache, and learn
-// the answer as soon as it is known: at the bound (continuous), or when
-// more than a few values forced the rest of the array to be counted at
-// once (either answer). Open after the last row means discrete.
 namespace detail {
 // Elements are compared through an unsigned key of their own width: the bit
 // pattern for floats (NaN never reaches the sets), the value for integers.
@@ -41,6 +36,11 @@ using Key = std::conditional_t<sizeof(T) == 1, std::uint8_t,
                                                   std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
 }  // namespace detail
 
+// The same count made a stretch of rows at a time, so that a caller can
+// do its own work on each stretch while the rows are in cache, and learn
+// the answer as soon as it is known: at the bound (continuous), or when
+// more than a few values forced the rest of the array to be counted at
+// once (either answer). Open after the last row means discrete.
 enum class Decision : std::uint8_t { Open, Discrete, Continuous };
 
 template <class T>

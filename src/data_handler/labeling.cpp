@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-
 #include "common/kernel.hpp"
 #include "config/config.hpp"
 #include "data_handler/distinct_values.hpp"
@@ -22,7 +21,6 @@ template <class... F>
 struct Overloaded : F... {
     using F::operator()...;
 };
-
 
 std::uint32_t load_u32(const char* p) {
     std::uint32_t v;
