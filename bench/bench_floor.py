@@ -64,24 +64,36 @@ def median_ratio(num: list[float], den: list[float]) -> float:
     return statistics.median(a / b for a, b in zip(num, den))
 
 
-def floor_probe():
-    """The compiled regression floor probe (floor_probe.cpp), or None when
-    no C++ compiler is at hand."""
+def compiled(name: str, function: str, restype, argtypes):
+    """`function` of the probe bench/<name>.cpp, compiled on first use with
+    the system C++ compiler into build/bench/, or None when no C++ compiler
+    is at hand."""
     compiler = shutil.which((sysconfig.get_config_var("CXX") or "c++").split()[0]) or shutil.which("c++")
     if compiler is None:
         return None
     out_dir = HERE.parent / "build" / "bench"
     out_dir.mkdir(parents=True, exist_ok=True)
-    lib = out_dir / "floor_probe.so"
-    src = HERE / "floor_probe.cpp"
+    lib = out_dir / f"{name}.so"
+    src = HERE / f"{name}.cpp"
     if not lib.exists() or lib.stat().st_mtime < src.stat().st_mtime:
         cmd = [compiler, "-O2", "-ffp-contract=off", "-fno-math-errno", "-shared", "-fPIC", "-o", str(lib), str(src)]
         if subprocess.run(cmd, capture_output=True).returncode != 0:
             return None
-    probe = ctypes.CDLL(str(lib)).two_logs_in_order
-    probe.restype = ctypes.c_double
-    probe.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
-    return probe
+    fn = getattr(ctypes.CDLL(str(lib)), function)
+    fn.restype, fn.argtypes = restype, argtypes
+    return fn
+
+
+def floor_probe():
+    """The regression floor probe (floor_probe.cpp), or None."""
+    return compiled("floor_probe", "two_logs_in_order", ctypes.c_double,
+                    [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t])
+
+
+def bias_probe():
+    """The bias floor probe (bias_probe.cpp), or None."""
+    return compiled("bias_probe", "count_equal_three", ctypes.c_uint64,
+                    [ctypes.c_void_p] * 3 + [ctypes.c_size_t] + [ctypes.c_int64] * 3)
 
 
 class Line:
@@ -173,12 +185,21 @@ def bias_data(rng, n):
 def bias_line(rng) -> list[Line]:
     n = 10_000_000
     feature, truth, pred = bias_data(rng, n)
-    samples = paired(lambda: q.py_model_bias_analyzer(feature, truth, pred, 2, 1, 1),
-                     lambda: np_model_bias(feature, truth, pred, 2, 1, 1), runs=5)
+    probe = bias_probe()
+    fns = [lambda: q.py_model_bias_analyzer(feature, truth, pred, 2, 1, 1),
+           lambda: np_model_bias(feature, truth, pred, 2, 1, 1)]
+    if probe is not None:
+        fns.append(lambda: probe(feature.ctypes.data, truth.ctypes.data, pred.ctypes.data, n, 2, 1, 1))
+    samples = paired(*fns, runs=5)
     ns = statistics.median(samples[0]) / n * 1e9
     ratio = median_ratio(samples[1], samples[0])
-    return [Line("py_model_bias_analyzer, 10^7 int64 rows", f"{ns:.2f} ns/row", f"{ratio:.1f}x NumPy masks",
-                 "<= 3 ns/row, >= 8x", ns <= 3.0 and ratio >= 8.0)]
+    lines = [Line("py_model_bias_analyzer, 10^7 int64 rows", f"{ns:.2f} ns/row", f"{ratio:.1f}x NumPy masks",
+                  "<= 3 ns/row, >= 8x", ns <= 3.0 and ratio >= 8.0)]
+    if probe is not None:
+        floor = statistics.median(samples[2]) / n * 1e9
+        lines.append(Line("  floor probe: one read of the 3 arrays, compared and counted", f"{floor:.2f} ns/row",
+                          f"ours = {median_ratio(samples[0], samples[2]):.2f}x the probe", "-", ""))
+    return lines
 
 
 # A fresh interpreter per sample: the first call there pays everything a

@@ -300,8 +300,87 @@ def categorical_results():
     return out
 
 
+# ------------------------------------------------------------------- bias ---
+
+I64_MIN, I64_MAX = -(2**63), 2**63 - 1
+
+
+def late_distinct(n: int, k: int, seed: int, at_end: bool) -> np.ndarray:
+    """int64 rows of 0/1 with k - 2 further distinct values put among them:
+    spread out, or all in the last rows (the decision comes late)."""
+    x = (stream(seed, n) & np.uint64(1)).astype(np.int64)
+    extra = np.arange(2, k, dtype=np.int64) * 3
+    where = np.arange(n - extra.size, n) if at_end else np.arange(extra.size) * (n // max(1, extra.size))
+    x[where] = extra
+    return x
+
+
+def bias_arrays():
+    """name -> (feature, truth, prediction, [(feature value, truth value, prediction value)])."""
+    out = {}
+    for n in (1, 3, 4, 5, 63, 64, 65, 4095, 4097, 1_000_003):
+        f = integer_values(n, n + 1, np.int64, 0, 3)
+        g = integer_values(n, n + 2, np.int64, 0, 1)
+        noise = stream(n + 3, n) % np.uint64(5) == 0
+        p = np.where(noise, 1 - g, g)
+        out[f"int64/codes/{n}"] = (f, g, p, [(2, 1, 1), (0, 0, 1), (2.9, 1.0, True), (-1, 1, 1), (I64_MAX, 1, 1)])
+    n = 200_000  # the bound of the default rule is 10,001 distinct values
+    g = integer_values(n, 5, np.int64, 0, 1)
+    p = np.where(stream(6, n) % np.uint64(7) == 0, 1 - g, g)
+    for k in (3, 4, 9, 10_000, 10_001, 10_002):
+        for at_end in (False, True):
+            f = late_distinct(n, k, k, at_end)
+            where = "end" if at_end else "spread"
+            out[f"int64/k{k}/{where}"] = (f, g, p, [(1, 1, 1), (0, 1, 0)])
+            out[f"f64/k{k}/{where}"] = (f.astype(np.float64), g, p, [(1.0, 1, 1), (0, 1, 0)])
+            out[f"i16/k{k}/{where}"] = (f.astype(np.int16), g.astype(np.int8), p.astype(np.uint8), [(1, 1, 1)])
+    # Widths, signs and strides of the integer types.
+    base = late_distinct(n, 9, 3, False)
+    for dtype in (np.int8, np.int16, np.int32, np.uint8, np.uint16, np.uint32, np.uint64, np.float32):
+        out[f"{np.dtype(dtype).name}/k9"] = (base.astype(dtype), g, p, [(1, 1, 1), (21, 1, 1)])
+    out["int64/stride2"] = (base[::2], g[::2], p[::2], [(1, 1, 1)])
+    out["int64/reversed"] = (base[::-1], g[::-1], p[::-1], [(1, 1, 1)])
+    out["f64/stride3"] = (base.astype(np.float64)[::3], g[::3].astype(np.float64), p[::3], [(1.0, 1.0, 1)])
+    # Extremes of int64 and thresholds past them.
+    ext = np.where(stream(8, n) % np.uint64(3) == 0, I64_MIN, np.where(stream(9, n) & np.uint64(1), I64_MAX, 0))
+    out["int64/extremes"] = (ext.astype(np.int64), g, p,
+                             [(I64_MAX, 1, 1), (I64_MIN, 1, 1), (1e30, 1, 1), (-1e30, 1, 1), (float("nan"), 1, 1)])
+    wide = integer_values(n, 10, np.int64)
+    out["int64/full-range"] = (wide, g, p, [(0, 1, 1), (I64_MIN, 1, 1), (-1.5, 1, 1)])
+    # Floats: NaN (every one distinct), signed zeros, infinities.
+    specials = [float("nan"), 0.0, -0.0, float("inf"), -float("inf")]
+    for every in (3, 1001, 1 << 40):
+        x = sprinkle(np.floor(3.0 * uniform(every % 97, n)), every, specials, every)
+        out[f"f64/specials/{every}"] = (x, g.astype(np.float64), p.astype(np.float32),
+                                        [(0.0, 1.0, 1.0), (-0.0, 1, 1), (1.0, 1, 1), (float("nan"), 1, 1)])
+    zeros = np.where(stream(11, n) & np.uint64(1), 0.0, -0.0)
+    zeros[::5] = 1.0
+    out["f64/signed-zeros"] = (zeros, g, p, [(0.0, 1, 1), (-0.0, 1, 1), (1, 1, 1)])
+    cont = bell(12, n)
+    out["f64/continuous"] = (cont, uniform(13, n), uniform(14, n), [(0.0, 0.5, 0.5), (-0.25, 0.75, 0.25)])
+    out["f32/continuous"] = (cont.astype(np.float32), uniform(13, n).astype(np.float32), uniform(14, n),
+                             [(0.0, 0.5, 0.5)])
+    # Bools.
+    bf, bg = stream(15, n) % np.uint64(3) == 0, g.astype(bool)
+    out["bool"] = (bf, bg, p.astype(bool), [(True, True, True), (False, 1, 1), (2, 1, 1)])
+    return out
+
+
+def bias_results():
+    out = {}
+    for name, (f, g, p, values) in bias_arrays().items():
+        for vf, vg, vp in values:
+            key = f"{name}/{vf!r},{vg!r},{vp!r}"
+            out[key] = {
+                "model": hexed(outcome(q.py_model_bias_analyzer, f, g, p, vf, vg, vp)),
+                "data": hexed(outcome(q.py_data_bias_analyzer, f, g, vf, vg)),
+            }
+    return out
+
+
 def all_results():
-    return {"regression": regression_results(), "continuous": drift_results(), "categorical": categorical_results()}
+    return {"regression": regression_results(), "continuous": drift_results(), "categorical": categorical_results(),
+            "bias": bias_results()}
 
 
 if __name__ == "__main__":

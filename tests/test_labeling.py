@@ -422,6 +422,90 @@ def test_text_labels_match_reference(items, label, as_object):
     check(labels, through_analyzer, arr, None, (None, label, None))
 
 
+# ---- long arrays: the decision and the labels in one pass -----------------
+#
+# Arrays of hundreds to thousands of rows cross the labeling's blocks of 64
+# and stretches of 1,024 rows, with distinct counts around the discrete
+# bound and new values arriving late, so the decision comes at any row.
+# The analyzers' metrics must equal those of the reference labels given as
+# bool arrays (a path without a distinct count).
+
+I64_EXTREMES = [-(2**63), 2**63 - 1, -(2**63) + 1, 0, -1]
+FLOAT_SPECIALS = [0.0, -0.0, np.nan, np.inf, -np.inf, 5e-324, -1.5, 2.0**63]
+
+
+def discrete_bound(n: int) -> int | None:
+    """The smallest distinct count that makes n rows continuous."""
+    return next((k for k in range(4, n + 1) if np.float32(k) / np.float32(n) > HEURISTIC), None)
+
+
+long_sizes = st.one_of(st.integers(1, 3000), st.sampled_from([63, 64, 65, 1023, 1024, 1025, 2048, 2049, 4097]))
+
+
+@st.composite
+def long_columns(draw, n: int):
+    """A column of n rows and a label or threshold for it."""
+    dtype = draw(st.sampled_from([np.dtype(t) for t in ("i8", "i4", "u1", "i2", "u8", "f8", "f4", "?")]))
+    if dtype == np.dtype(bool):
+        return draw(hnp.arrays(dtype, n)), draw(st.sampled_from([True, False, 1, 0, 2]))
+    bound = discrete_bound(n) or n
+    k = max(1, min(n, draw(st.sampled_from([1, 2, 3, 4, 8, 9, bound - 1, bound, bound + 1]))))
+    if dtype.kind == "f":
+        pool = draw(st.lists(st.sampled_from(FLOAT_SPECIALS), max_size=3)) + list(np.arange(k) * 0.75 - 2.0)
+    elif dtype == np.dtype("i8"):
+        pool = draw(st.lists(st.sampled_from(I64_EXTREMES), max_size=3)) + list(range(k))
+    elif dtype == np.dtype("u8"):
+        pool = draw(st.lists(st.sampled_from([0, 2**63 - 1, 2**62]), max_size=2)) + list(range(k))
+    else:
+        pool = list(range(k))
+    pool = pool[:k]
+    seed = draw(st.integers(0, 2**32 - 1))
+    rng = np.random.default_rng(seed)
+    late = draw(st.booleans())
+    # Every pool value appears; when late, all but three only in the last rows.
+    picks = rng.integers(0, min(3, len(pool)) if late else len(pool), n)
+    first = np.arange(min(n, len(pool)))
+    picks[(n - first.size + first) if late else rng.permutation(n)[: first.size]] = first
+    values = np.array(pool, dtype=np.float64 if dtype.kind == "f" else object)[picks]
+    arr = values.astype(dtype)
+    label = draw(st.one_of(st.sampled_from(pool), st.integers(-3, k + 3), st.floats(-3.0, k + 3.0),
+                           st.sampled_from([np.nan, 1e30, -1e30, -0.0])))
+    if dtype.kind == "f" or not isinstance(label, float):
+        label = float(label) if dtype.kind == "f" else int(label)
+    return arr, label
+
+
+def outcome_of(call, *args):
+    try:
+        return call(*args)
+    except ValueError as exc:  # the metrics' guards
+        return f"ValueError: {exc}"
+
+
+def agree(a, b) -> bool:
+    if isinstance(a, dict) and isinstance(b, dict):
+        return same(a, b)
+    return a == b
+
+
+@settings(max_examples=40 if SANITIZED else 200, deadline=None)
+@given(st.data())
+def test_long_columns_match_reference(data):
+    n = data.draw(long_sizes)
+    columns = [data.draw(long_columns(n)) for _ in range(3)]
+    ref = [np.array(reference_labels(a, v), dtype=bool) for a, v in columns]
+    # Each column as the feature, against a ground truth that tells
+    # labelings apart.
+    g = truth_for(n)
+    for (arr, value), labels in zip(columns, ref):
+        want = outcome_of(q.py_data_bias_analyzer, labels, g.astype(bool), True, True)
+        assert agree(outcome_of(q.py_data_bias_analyzer, arr, g, value, 1), want)
+    # The three in every position of the post-training analyzer.
+    (f, vf), (t, vt), (p, vp) = columns
+    want = outcome_of(q.py_model_bias_analyzer, *ref, True, True, True)
+    assert agree(outcome_of(q.py_model_bias_analyzer, f, t, p, vf, vt, vp), want)
+
+
 # ---- safety ---------------------------------------------------------------
 
 

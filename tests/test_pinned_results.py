@@ -15,6 +15,7 @@ SECTIONS = {
     "regression": pc.regression_results,
     "continuous": pc.drift_results,
     "categorical": pc.categorical_results,
+    "bias": pc.bias_results,
 }
 
 

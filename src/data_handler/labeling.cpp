@@ -9,10 +9,6 @@
 #include <utility>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "common/kernel.hpp"
 #include "config/config.hpp"
 #include "data_handler/distinct_values.hpp"
@@ -25,12 +21,6 @@ template <class... F>
 struct Overloaded : F... {
     using F::operator()...;
 };
-
-// A label for discrete numbers, a threshold for continuous ones.
-template <class T>
-Comparison rule_for(std::span<const T> xs) {
-    return is_continuous(xs, config::distribution_heuristic()) ? Comparison::GreaterEqual : Comparison::Equal;
-}
 
 std::uint32_t load_u32(const char* p) {
     std::uint32_t v;
@@ -127,27 +117,6 @@ std::optional<std::vector<std::uint32_t>> ucs4_pattern(const ByUcs4& l) {
     return pattern;
 }
 
-// 64 rows of 0/1 bytes as 64 bits, row k at bit k.
-inline std::uint64_t pack64(const Label* p) {
-#if defined(__SSE2__)
-    std::uint64_t word = 0;
-    for (int k = 0; k < 4; ++k) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-        v = _mm_slli_epi16(v, 7);  // each byte's bit 0 to its bit 7 (bytes are 0 or 1)
-        word |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(v))) << (16 * k);
-    }
-    return word;
-#else
-    std::uint64_t word = 0;
-    for (int k = 0; k < 8; ++k) {
-        std::uint64_t x;
-        std::memcpy(&x, p + 8 * k, 8);
-        word |= ((x * 0x0102040810204080ULL) >> 56) << (8 * k);  // the 8 bytes' low bits, in order
-    }
-    return word;
-#endif
-}
-
 // f(begin, count, out) writes the labels of rows [begin, begin + count) for
 // consecutive chunks; they are packed as they come.
 template <class F>
@@ -159,6 +128,49 @@ PackedLabels packed(std::size_t n, F&& f) {
         f(i, count, chunk);
         labels.set(i, chunk, count);
     }
+    return labels;
+}
+
+// f(begin, count, out) writes the labels of rows [begin, begin + count)
+// one bit per row, all rows in one call.
+template <class F>
+PackedLabels packed_bits(std::size_t n, F&& f) {
+    PackedLabels labels(n);
+    f(0, n, labels.bits_from(0));
+    return labels;
+}
+
+// The value is a label for discrete numbers and a threshold for continuous
+// ones. The distinct count runs a stretch ahead of the labels in the same
+// pass, so each stretch is read from memory once: labels are made for
+// equality while the count is open (the answer for most discrete arrays),
+// and when it reaches the bound the rows already labeled are labeled again
+// by threshold. label(begin, count, op, out) labels rows.
+template <class T, class F>
+PackedLabels label_or_threshold(std::span<const T> xs, F&& label) {
+    // Rows per stretch: the stretch is still in L1 when it is labeled.
+    constexpr std::size_t kStep = 1024;
+    const std::size_t n = xs.size();
+    const std::optional<std::size_t> bound = continuous_bound(n, config::distribution_heuristic());
+    if (!bound) {
+        return packed_bits(n, [&](std::size_t b, std::size_t c, LabelBits out) {
+            label(b, c, Comparison::Equal, out);
+        });
+    }
+    DistinctScan<T> scan(xs, *bound);
+    PackedLabels labels(n);
+    std::size_t i = 0;
+    for (; i < n; i += kStep) {
+        const std::size_t count = std::min(kStep, n - i);
+        const Decision decision = scan.advance(i + count);
+        if (decision == Decision::Continuous) {
+            label(0, n, Comparison::GreaterEqual, labels.bits_from(0));
+            return labels;
+        }
+        if (decision == Decision::Discrete) break;
+        label(i, count, Comparison::Equal, labels.bits_from(i));
+    }
+    if (i < n) label(i, n - i, Comparison::Equal, labels.bits_from(i));
     return labels;
 }
 
@@ -175,14 +187,7 @@ std::size_t size_of(const Labeling& labeling) {
 }
 
 void PackedLabels::set(std::size_t begin, const Label* labels, std::size_t count) {
-    std::uint64_t* w = words_.data() + begin / 64;
-    std::size_t i = 0;
-    for (; i + 64 <= count; i += 64) *w++ = pack64(labels + i);
-    if (i < count) {
-        std::uint64_t word = 0;
-        for (std::size_t k = 0; i + k < count; ++k) word |= static_cast<std::uint64_t>(labels[i + k] & 1) << k;
-        *w = word;
-    }
+    pack_labels(labels, count, bits_from(begin));
 }
 
 QUORVANT_KERNEL PairSums pair_sums(const PackedLabels& a, const PackedLabels& b) {
@@ -222,8 +227,8 @@ PackedLabels make_labels(const Labeling& labeling) {
             [&](const ByFloatValue& l) {
                 return std::visit(
                     [&]<class T>(std::span<const T> xs) {
-                        const Comparison op = rule_for(xs);
-                        return packed(n, [&](std::size_t b, std::size_t c, Label* out) {
+                        return label_or_threshold(xs, [&](std::size_t b, std::size_t c, Comparison op,
+                                                          LabelBits out) {
                             label_compare_f64(xs.subspan(b, c), op, l.value, out);
                         });
                     },
@@ -233,8 +238,8 @@ PackedLabels make_labels(const Labeling& labeling) {
                 return std::visit(
                     [&]<class T>(std::span<const T> xs) {
                         if constexpr (std::is_integral_v<T>) {
-                            const Comparison op = rule_for(xs);
-                            return packed(n, [&](std::size_t b, std::size_t c, Label* out) {
+                            return label_or_threshold(xs, [&](std::size_t b, std::size_t c, Comparison op,
+                                                              LabelBits out) {
                                 label_compare_i64(xs.subspan(b, c), op, l.value, out);
                             });
                         } else {
@@ -244,14 +249,14 @@ PackedLabels make_labels(const Labeling& labeling) {
                     l.values);
             },
             [&](const ByBool& l) {
-                return packed(n, [&](std::size_t b, std::size_t c, Label* out) {
+                return packed_bits(n, [&](std::size_t b, std::size_t c, LabelBits out) {
                     label_equal_bool(l.values.subspan(b, c), l.value, out);
                 });
             },
             [&](const ByComparison& l) {
                 return std::visit(
                     [&]<class T>(std::span<const T> xs) {
-                        return packed(n, [&](std::size_t b, std::size_t c, Label* out) {
+                        return packed_bits(n, [&](std::size_t b, std::size_t c, LabelBits out) {
                             label_compare_f64(xs.subspan(b, c), l.op, l.threshold, out);
                         });
                     },

@@ -80,6 +80,10 @@ public:
     // of 64.
     void set(std::size_t begin, const Label* labels, std::size_t count);
 
+    // Where the labels of rows from `begin` (a multiple of 64) are written
+    // by a kernel one bit per row.
+    LabelBits bits_from(std::size_t begin) { return {words_.data() + begin / 64}; }
+
     // Row i is bit i % 64 of word i / 64; bits past size() are 0.
     std::span<const std::uint64_t> words() const { return words_; }
 

@@ -54,20 +54,34 @@ struct SegmentationRule {
     }
 };
 
-// Labeling kernels, one pass each, writing out[0 .. xs.size()).
+// Labels written one bit per row: row i of a call is bit i % 64 of
+// words[i / 64], and the bits of the last word past the rows are 0. The
+// kernels make a word from 64 comparisons at once, with no byte per row in
+// between.
+struct LabelBits {
+    std::uint64_t* words;
+};
+
+// Labeling kernels, one pass each (defined in label_kernels.cpp), writing
+// the labels of xs[0 .. xs.size()) to `out`: a Label* (one byte per row) or
+// LabelBits.
 //
 // Elements compared as 64-bit floats: float and integer elements widen to
 // double first (the float protocol's value); NaN compares false.
-template <class T>
-void label_compare_f64(std::span<const T> xs, Comparison op, double value, Label* out);
+template <class T, class Out>
+void label_compare_f64(std::span<const T> xs, Comparison op, double value, Out out);
 
 // Elements compared as signed 64-bit integers (uint64 elements must be
 // below 2^63; the readers refuse larger ones before labeling).
-template <class T>
-void label_compare_i64(std::span<const T> xs, Comparison op, std::int64_t value, Label* out);
+template <class T, class Out>
+void label_compare_i64(std::span<const T> xs, Comparison op, std::int64_t value, Out out);
 
 // 0/1 bytes compared with a boolean.
 void label_equal_bool(std::span<const std::uint8_t> xs, bool value, Label* out);
+void label_equal_bool(std::span<const std::uint8_t> xs, bool value, LabelBits out);
+
+// 0/1 bytes (labels) packed one bit per row.
+void pack_labels(const Label* labels, std::size_t count, LabelBits out);
 
 // Applies a segmentation rule over signed 8-bit values.
 void label_rule(std::span<const std::int8_t> xs, SegmentationRule<std::int8_t> rule, Label* out);

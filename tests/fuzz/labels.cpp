@@ -1,7 +1,8 @@
 // The labeling kernels and the distinct-value decision. Oracles: every
-// kernel against a scalar comparison of each element; has_distinct
-// against a std::set of keys (floats by bit pattern, every NaN new); the
-// continuous bound against a linear search over the same f32 rule.
+// kernel (in both output forms) against a scalar comparison of each
+// element; has_distinct against a std::set of keys (floats by bit pattern,
+// every NaN new); the continuous bound against a linear search over the
+// same f32 rule.
 #include <algorithm>
 #include <cstring>
 #include <set>
@@ -43,6 +44,19 @@ std::vector<T> elements(fuzz::Input& in, std::size_t n) {
     return out;
 }
 
+// The one-bit-per-row form of a kernel gives the same labels, zero bits
+// past the rows, and writes no word past the last.
+template <class Call>
+void check_bits(const std::vector<Label>& want, std::size_t n, Call call) {
+    constexpr std::uint64_t kGuard = 0x5A5A5A5A5A5A5A5Aull;
+    const std::size_t words = (n + 63) / 64;
+    std::vector<std::uint64_t> bits(words + 1, kGuard);
+    call(LabelBits{bits.data()});
+    for (std::size_t i = 0; i < n; ++i) FUZZ_CHECK(((bits[i / 64] >> (i % 64)) & 1) == want[i]);
+    if (n % 64 != 0) FUZZ_CHECK((bits[n / 64] >> (n % 64)) == 0);
+    FUZZ_CHECK(bits[words] == kGuard);
+}
+
 template <class T>
 void fuzz_compare(fuzz::Input& in) {
     // Lengths around vector widths.
@@ -56,6 +70,8 @@ void fuzz_compare(fuzz::Input& in) {
     for (std::size_t i = 0; i < n; ++i) want[i] = compare(op, static_cast<double>(xs[i]), fv);
     FUZZ_CHECK(std::equal(want.begin(), want.end(), got.begin()));
     FUZZ_CHECK(got[n] == 0xAA);  // nothing written past the end
+    check_bits(want, n, [&](LabelBits out) { label_compare_f64<T>(xs, op, fv, out); });
+    check_bits(want, n, [&](LabelBits out) { pack_labels(got.data(), n, out); });
 
     if constexpr (std::is_integral_v<T>) {
         if constexpr (std::is_same_v<T, std::uint64_t>) {
@@ -66,6 +82,7 @@ void fuzz_compare(fuzz::Input& in) {
         for (std::size_t i = 0; i < n; ++i) want[i] = compare(op, static_cast<std::int64_t>(xs[i]), iv);
         FUZZ_CHECK(std::equal(want.begin(), want.end(), got.begin()));
         FUZZ_CHECK(got[n] == 0xAA);
+        check_bits(want, n, [&](LabelBits out) { label_compare_i64<T>(xs, op, iv, out); });
     }
 }
 
@@ -78,6 +95,8 @@ void fuzz_bool_and_rule(fuzz::Input& in) {
     label_equal_bool(bytes, value, got.data());
     for (std::size_t i = 0; i < n; ++i) FUZZ_CHECK(got[i] == (bytes[i] == (value ? 1 : 0)));
     FUZZ_CHECK(got[n] == 0xAA);
+    check_bits(std::vector<Label>(got.begin(), got.begin() + n), n,
+               [&](LabelBits out) { label_equal_bool(bytes, value, out); });
 
     std::vector<std::int8_t> values = elements<std::int8_t>(in, n);
     const SegmentationRule<std::int8_t> rule{in.raw<std::uint8_t>(), in.raw<std::int8_t>()};

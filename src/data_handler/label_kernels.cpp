@@ -2,6 +2,10 @@
 
 #include "common/kernel.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -24,12 +28,66 @@ template <class T, class Pred>
     for (; i < n; ++i) out[i] = static_cast<Label>(pred(xs[i]));
 }
 
+// 64 rows of 0/1 bytes as 64 bits, row k at bit k.
+inline std::uint64_t pack64(const Label* p) {
+#if defined(__SSE2__)
+    std::uint64_t word = 0;
+    for (int k = 0; k < 4; ++k) {
+        __m128i v;
+        __builtin_memcpy(&v, p + 16 * k, sizeof v);  // a load at any address, no under-aligned type
+        v = _mm_slli_epi16(v, 7);  // each byte's bit 0 to its bit 7 (bytes are 0 or 1)
+        word |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(v))) << (16 * k);
+    }
+    return word;
+#else
+    std::uint64_t word = 0;
+    for (int k = 0; k < 8; ++k) {
+        std::uint64_t x;
+        __builtin_memcpy(&x, p + 8 * k, 8);
+        word |= ((x * 0x0102040810204080ULL) >> 56) << (8 * k);  // the 8 bytes' low bits, in order
+    }
+    return word;
+#endif
+}
+
+// A block of 64 rows is one word (kBlock is the word's width). Wide
+// elements shift their comparisons into the word lane by lane; narrow ones
+// compare into bytes, packed by their top bits (faster for them).
+template <class T, class Pred>
+[[gnu::always_inline]] inline void label_each(const T* __restrict xs, std::size_t n, LabelBits out, Pred pred) {
+    static_assert(kBlock == 64);
+    std::uint64_t* __restrict words = out.words;
+    std::size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        if constexpr (sizeof(T) >= 8) {
+            std::uint64_t word = 0;
+            for (std::size_t j = 0; j < kBlock; ++j) word |= static_cast<std::uint64_t>(pred(xs[i + j])) << j;
+            words[i / kBlock] = word;
+        } else {
+            Label bytes[kBlock];
+            for (std::size_t j = 0; j < kBlock; ++j) bytes[j] = static_cast<Label>(pred(xs[i + j]));
+            words[i / kBlock] = pack64(bytes);
+        }
+    }
+    if (i < n) {
+        std::uint64_t word = 0;
+        for (std::size_t j = 0; i + j < n; ++j) word |= static_cast<std::uint64_t>(pred(xs[i + j])) << j;
+        words[i / kBlock] = word;
+    }
+}
+
 void fill(std::size_t n, Label* out, bool value) {
     for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<Label>(value);
 }
 
-template <class T, class U>
-[[gnu::always_inline]] inline void compare_as(const T* xs, std::size_t n, Comparison op, U v, Label* out) {
+void fill(std::size_t n, LabelBits out, bool value) {
+    const std::uint64_t all = value ? ~std::uint64_t{0} : 0;
+    for (std::size_t w = 0; w < n / 64; ++w) out.words[w] = all;
+    if (n % 64 != 0) out.words[n / 64] = all >> (64 - n % 64);
+}
+
+template <class T, class U, class Out>
+[[gnu::always_inline]] inline void compare_as(const T* xs, std::size_t n, Comparison op, U v, Out out) {
     switch (op) {
         case Comparison::Greater: return label_each(xs, n, out, [v](T x) { return static_cast<U>(x) > v; });
         case Comparison::GreaterEqual: return label_each(xs, n, out, [v](T x) { return static_cast<U>(x) >= v; });
@@ -43,8 +101,8 @@ template <class T, class U>
 
 namespace {
 
-template <class T>
-QUORVANT_KERNEL void compare_f64_kernel(std::span<const T> xs, Comparison op, double value, Label* out) {
+template <class T, class Out>
+QUORVANT_KERNEL void compare_f64_kernel(std::span<const T> xs, Comparison op, double value, Out out) {
     compare_as<T, double>(xs.data(), xs.size(), op, value, out);
 }
 
@@ -73,8 +131,8 @@ std::optional<std::int64_t> integer_bound(Comparison op, double v) {
 
 }  // namespace
 
-template <class T>
-void label_compare_f64(std::span<const T> xs, Comparison op, double value, Label* out) {
+template <class T, class Out>
+void label_compare_f64(std::span<const T> xs, Comparison op, double value, Out out) {
     if constexpr (std::is_integral_v<T> && sizeof(T) <= 4) {
         const std::optional<std::int64_t> bound = integer_bound(op, value);
         if (!bound) return fill(xs.size(), out, false);
@@ -84,8 +142,8 @@ void label_compare_f64(std::span<const T> xs, Comparison op, double value, Label
     }
 }
 
-template <class T>
-QUORVANT_KERNEL void label_compare_i64(std::span<const T> xs, Comparison op, std::int64_t value, Label* out) {
+template <class T, class Out>
+QUORVANT_KERNEL void label_compare_i64(std::span<const T> xs, Comparison op, std::int64_t value, Out out) {
     // Compare in the element's own type: narrow lanes vectorise better. A
     // value outside the element range decides every label at once.
     using Lim = std::numeric_limits<T>;
@@ -123,14 +181,26 @@ QUORVANT_KERNEL void label_equal_bool(std::span<const std::uint8_t> xs, bool val
     label_each(xs.data(), xs.size(), out, [v](std::uint8_t x) { return x == v; });
 }
 
+QUORVANT_KERNEL void label_equal_bool(std::span<const std::uint8_t> xs, bool value, LabelBits out) {
+    const std::uint8_t v = value ? 1 : 0;
+    label_each(xs.data(), xs.size(), out, [v](std::uint8_t x) { return x == v; });
+}
+
+void pack_labels(const Label* labels, std::size_t count, LabelBits out) {
+    label_each(labels, count, out, [](Label x) { return x & 1; });
+}
+
 QUORVANT_KERNEL void label_rule(std::span<const std::int8_t> xs, SegmentationRule<std::int8_t> rule, Label* out) {
     const Comparison op = rule.kind < 4 ? static_cast<Comparison>(rule.kind) : Comparison::Equal;
     compare_as<std::int8_t, std::int8_t>(xs.data(), xs.size(), op, rule.value, out);
 }
 
-#define QUORVANT_LABEL_F64(T) template void label_compare_f64<T>(std::span<const T>, Comparison, double, Label*);
-#define QUORVANT_LABEL_I64(T) \
-    template void label_compare_i64<T>(std::span<const T>, Comparison, std::int64_t, Label*);
+#define QUORVANT_LABEL_F64(T)                                                                  \
+    template void label_compare_f64<T>(std::span<const T>, Comparison, double, Label*);       \
+    template void label_compare_f64<T>(std::span<const T>, Comparison, double, LabelBits);
+#define QUORVANT_LABEL_I64(T)                                                                  \
+    template void label_compare_i64<T>(std::span<const T>, Comparison, std::int64_t, Label*); \
+    template void label_compare_i64<T>(std::span<const T>, Comparison, std::int64_t, LabelBits);
 
 QUORVANT_LABEL_F64(double)
 QUORVANT_LABEL_F64(float)

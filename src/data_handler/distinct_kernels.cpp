@@ -31,12 +31,7 @@ std::optional<std::size_t> continuous_bound(std::size_t n, float heuristic) {
 
 namespace {
 
-// Elements are compared through an unsigned key of their own width: the bit
-// pattern for floats (NaN never reaches the sets), the value for integers.
-template <class T>
-using Key = std::conditional_t<sizeof(T) == 1, std::uint8_t,
-                               std::conditional_t<sizeof(T) == 2, std::uint16_t,
-                                                  std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
+using detail::Key;
 
 template <class T>
 Key<T> key_of(T x) {
@@ -57,8 +52,6 @@ std::uint64_t hash_of(std::uint64_t k) { return k * 0x9E3779B97F4A7C15ull; }
 constexpr std::size_t kBlock = 64;  // elements per branch-free test
 
 // ---- A few distinct values: a small set and a branch-free block test.
-
-constexpr std::size_t kSmall = 8;
 
 template <std::size_t S, class T>
 [[gnu::always_inline]] inline bool block_has_new_n(const T* xs, const Key<T>* small) {
@@ -88,6 +81,19 @@ QUORVANT_KERNEL bool block_has_new(const T* xs, const Key<T>* small, std::size_t
         case 6: return block_has_new_n<6>(xs, small);
         case 7: return block_has_new_n<7>(xs, small);
         default: return block_has_new_n<8>(xs, small);
+    }
+}
+
+// A pass over one array keeps only a few lines in flight; asking for the
+// lines of a block 8 KiB ahead keeps more coming. Prefetches never fault,
+// so addresses past the end are harmless; they are formed as integers, not
+// as pointers past the array.
+template <class T>
+[[gnu::always_inline]] inline void prefetch_ahead(const T* block) {
+    constexpr std::uintptr_t kAheadBytes = 8192;
+    const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(block) + kAheadBytes;
+    for (std::uintptr_t b = 0; b < kBlock * sizeof(T); b += 64) {
+        __builtin_prefetch(reinterpret_cast<const void*>(p + b));
     }
 }
 
@@ -207,36 +213,55 @@ bool many_values(std::span<const T> values, std::size_t i, const Key<T>* small, 
 }  // namespace
 
 template <class T>
-bool has_distinct(std::span<const T> values, std::size_t bound) {
-    if (bound == 0) return true;
-    const std::size_t n = values.size();
-    std::size_t k = 0;
-    std::size_t i = 0;
-    Key<T> small[kSmall] = {};
-    std::size_t live = 0;
-    while (i < n) {
-        if (live > 0 && i + kBlock <= n && !block_has_new(values.data() + i, small, live)) {
+Decision DistinctScan<T>::advance(std::size_t end) {
+    if (decided_ != Decision::Open) return decided_;
+    if (k_ >= bound_) return decided_ = Decision::Continuous;
+    std::size_t i = next_;
+    while (i < end) {
+        prefetch_ahead(values_.data() + i);
+        if (live_ > 0 && i + kBlock <= end && !block_has_new(values_.data() + i, small_, live_)) {
             i += kBlock;
             continue;
         }
-        const std::size_t end = std::min(n, i + kBlock);
-        for (; i < end; ++i) {
-            const T x = values[i];
+        const std::size_t stop = std::min(end, i + kBlock);
+        for (; i < stop; ++i) {
+            const T x = values_[i];
             if (is_nan(x)) {
-                if (++k >= bound) return true;
+                if (++k_ >= bound_) return decided_ = Decision::Continuous;
                 continue;
             }
             const Key<T> key = key_of(x);
             bool found = false;
-            for (std::size_t s = 0; s < live; ++s) found |= small[s] == key;
+            for (std::size_t s = 0; s < live_; ++s) found |= small_[s] == key;
             if (found) continue;
-            if (live == kSmall) return many_values(values, i, small, live, k, bound);
-            small[live++] = key;
-            if (++k >= bound) return true;
+            if (live_ == kSmall) {
+                // The rest of the array at once; the scan is over.
+                const bool continuous = many_values(values_, i, small_, live_, k_, bound_);
+                return decided_ = continuous ? Decision::Continuous : Decision::Discrete;
+            }
+            small_[live_++] = key;
+            if (++k_ >= bound_) return decided_ = Decision::Continuous;
         }
     }
-    return false;
+    next_ = i;
+    return Decision::Open;
 }
+
+template <class T>
+bool has_distinct(std::span<const T> values, std::size_t bound) {
+    return DistinctScan<T>(values, bound).advance(values.size()) == Decision::Continuous;
+}
+
+template class DistinctScan<double>;
+template class DistinctScan<float>;
+template class DistinctScan<std::int8_t>;
+template class DistinctScan<std::int16_t>;
+template class DistinctScan<std::int32_t>;
+template class DistinctScan<std::int64_t>;
+template class DistinctScan<std::uint8_t>;
+template class DistinctScan<std::uint16_t>;
+template class DistinctScan<std::uint32_t>;
+template class DistinctScan<std::uint64_t>;
 
 template bool has_distinct<double>(std::span<const double>, std::size_t);
 template bool has_distinct<float>(std::span<const float>, std::size_t);
