@@ -342,6 +342,15 @@ def _table(header: list[str], rows: list[list[str]], right: set[int]) -> str:
 
 
 def format_table(result: Any) -> str:
+    """A result of the table layer as the plain-text table ``--format table``
+    prints: one row per column, facet value or metric, with its verdict.
+
+    >>> import numpy as np, quorvant as q
+    >>> rng = np.random.default_rng(0)
+    >>> ref = {"x": rng.normal(size=1000)}
+    >>> print(format_table(q.drift(ref, ref)).splitlines()[0].split())
+    ['column', 'kind', 'bins', 'JS', 'PSI', 'Wasserstein', 'KL', 'verdict']
+    """
     from quorvant._report import SHORT
     from quorvant._report.numbers import fmt
     from quorvant.results import BiasResult, CheckResult, DriftResult, PerformanceResult
@@ -586,6 +595,12 @@ exit codes: 0 nothing drifted / every check passed, 1 drift or a failed check,
 
 
 def build_parser() -> argparse.ArgumentParser:
+    """The argument parser of the ``quorvant`` command and its four
+    subcommands (drift, bias, performance, check).
+
+    >>> build_parser().parse_args(["drift", "train.csv", "today.csv"]).format
+    'table'
+    """
     from quorvant import __version__
 
     common = argparse.ArgumentParser(add_help=False)
