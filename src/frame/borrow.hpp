@@ -54,25 +54,20 @@ inline bool wait_for_holders(BorrowFlag& flag) {
 
 class Borrow {
 public:
+    // The free flag is taken inline; a conflict goes to the slow path.
     static std::optional<Borrow> shared(BorrowFlag& flag) {
-        while (flag.state < 0) {
-            if (!detail::wait_for_holders(flag)) {
-                PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
-                return std::nullopt;
-            }
+        if (flag.state >= 0) [[likely]] {
+            ++flag.state;
+            return Borrow(&flag);
         }
-        ++flag.state;
-        return Borrow(&flag);
+        return shared_after_conflict(flag);
     }
     static std::optional<Borrow> exclusive(BorrowFlag& flag) {
-        while (flag.state != 0) {
-            if (!detail::wait_for_holders(flag)) {
-                PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
-                return std::nullopt;
-            }
+        if (flag.state == 0) [[likely]] {
+            flag.state = -1;
+            return Borrow(&flag);
         }
-        flag.state = -1;
-        return Borrow(&flag);
+        return exclusive_after_conflict(flag);
     }
     Borrow(Borrow&& o) noexcept : flag_(std::exchange(o.flag_, nullptr)) {}
     Borrow(const Borrow&) = delete;
@@ -89,6 +84,28 @@ public:
 
 private:
     explicit Borrow(BorrowFlag* f) : flag_(f) {}
+
+    [[gnu::noinline]] static std::optional<Borrow> shared_after_conflict(BorrowFlag& flag) {
+        while (flag.state < 0) {
+            if (!detail::wait_for_holders(flag)) {
+                PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+                return std::nullopt;
+            }
+        }
+        ++flag.state;
+        return Borrow(&flag);
+    }
+    [[gnu::noinline]] static std::optional<Borrow> exclusive_after_conflict(BorrowFlag& flag) {
+        while (flag.state != 0) {
+            if (!detail::wait_for_holders(flag)) {
+                PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+                return std::nullopt;
+            }
+        }
+        flag.state = -1;
+        return Borrow(&flag);
+    }
+
     BorrowFlag* flag_;
 };
 
