@@ -252,8 +252,13 @@ def _outcome(table: inputs.Table, arg: Any, role: str) -> _Outcome:
 
 
 def bias(data: Any, facet: Any, label: Any, prediction: Any = None, *, missing: str = "drop") -> BiasResult:
-    """Bias metrics of `data` for every facet value: pre-training metrics of the
-    label, and post-training metrics of the prediction when one is given.
+    """Bias metrics of `data` for every facet value: the pre-training metrics
+    of the label, or, when a prediction is given, the post-training metrics
+    of the prediction against the label.
+
+    A result holds one family, so that it can be checked against a baseline
+    of the same family (:func:`quorvant.check`); for both families of one
+    table, call once without and once with `prediction`.
 
     Parameters
     ----------
