@@ -64,6 +64,19 @@ PyObject* exclusive_method(PyObject* self, PyObject* const* args, Py_ssize_t nar
     return guarded_call<PyObject*>(nullptr, [&] { return F(inst->core(), args, nargs, kwnames); });
 }
 
+// The same for a method whose work is one sample: it never runs core work
+// without the GIL, so it need not record its borrow for that (a few ns of
+// a call that costs tens).
+template <class Core, PyObject* (*F)(Core&, PyObject* const*, Py_ssize_t, PyObject*)>
+PyObject* exclusive_scalar_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) noexcept {
+    Instance<Core>* inst = instance<Core>(self);
+    if (!check_alive(inst->alive)) return nullptr;
+    auto borrow = Borrow::exclusive(inst->borrow);
+    if (!borrow) return nullptr;
+    return guarded_call<PyObject*>(nullptr, [&] { return F(inst->core(), args, nargs, kwnames); });
+}
+
 template <class Core, PyObject* (*F)(const Core&, PyObject* const*, Py_ssize_t, PyObject*)>
 PyObject* shared_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     Instance<Core>* inst = instance<Core>(self);
@@ -120,6 +133,12 @@ std::array<T, N + 1> terminated(const std::array<T, N>& a) {
 template <class Core, PyObject* (*F)(Core&, PyObject* const*, Py_ssize_t, PyObject*)>
 PyMethodDef exclusive(const char* name, const char* doc) {
     return {name, detail::as_method(detail::exclusive_method<Core, F>), kFastCall, doc};
+}
+
+// An exclusive method that takes one sample: it must never call run_core.
+template <class Core, PyObject* (*F)(Core&, PyObject* const*, Py_ssize_t, PyObject*)>
+PyMethodDef exclusive_scalar(const char* name, const char* doc) {
+    return {name, detail::as_method(detail::exclusive_scalar_method<Core, F>), kFastCall, doc};
 }
 
 template <class Core, PyObject* (*F)(const Core&, PyObject* const*, Py_ssize_t, PyObject*)>

@@ -456,7 +456,7 @@ struct StreamingFace : Class<Kind, Mode> {
             frame::exclusive<Core, compute_multiple<Core>>("compute_drift_multiple_criteria", ModeDocs<Mode>::multiple),
             frame::exclusive<Core, reset<Kind, Mode>>("reset_baseline", Kind::reset_doc),
             frame::exclusive<Core, update_batch<Kind, Mode>>("update_stream_batch", Kind::batch_doc),
-            frame::exclusive<Core, update<Kind, Mode>>("update_stream", Kind::update_doc),
+            frame::exclusive_scalar<Core, update<Kind, Mode>>("update_stream", Kind::update_doc),
             frame::shared<Core, snapshot<Kind, Mode>>("export_snapshot", Kind::snapshot_doc),
             frame::shared<Core, exported<Kind, Mode>>("export_baseline", Kind::export_doc),
         };

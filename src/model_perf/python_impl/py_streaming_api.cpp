@@ -248,7 +248,7 @@ struct ClassificationFace {
     static constexpr const char* doc = "PyBinaryClassificationStreaming(y_true, y_pred)\n--\n\n";
     static constexpr auto construct = pair_new<Core, IntColumn, kClassificationType>;
     static auto methods() {
-        return frame::join(std::array{frame::exclusive<Core, classification_push>("push", "push($self, y_true, y_pred)\n--\n\n"),
+        return frame::join(std::array{frame::exclusive_scalar<Core, classification_push>("push", "push($self, y_true, y_pred)\n--\n\n"),
                                       push_batch_entry<Core, IntColumn>(), reset_baseline_entry<Core, IntColumn>()},
                            reading_methods<ClassificationMethods>());
     }
@@ -262,7 +262,7 @@ struct LinearFace {
     static constexpr const char* doc = "PyLinearRegressionStreaming(y_true, y_pred)\n--\n\n";
     static constexpr auto construct = pair_new<Core, FloatValues, kLinearType>;
     static auto methods() {
-        return frame::join(std::array{frame::exclusive<Core, linear_push>("push", "push($self, t, p)\n--\n\n"),
+        return frame::join(std::array{frame::exclusive_scalar<Core, linear_push>("push", "push($self, t, p)\n--\n\n"),
                                       push_batch_entry<Core, FloatValues>(), reset_baseline_entry<Core, FloatValues>()},
                            reading_methods<LinearMethods>());
     }
@@ -277,7 +277,7 @@ struct LogisticFace {
     static constexpr auto construct = logistic_new;
     static auto methods() {
         return frame::join(
-            std::array{frame::exclusive<Core, logistic_push>("push", "push($self, y_true, y_pred)\n--\n\n"),
+            std::array{frame::exclusive_scalar<Core, logistic_push>("push", "push($self, y_true, y_pred)\n--\n\n"),
                        push_batch_entry<Core, FloatColumn>(), reset_baseline_entry<Core, FloatColumn>(),
                        frame::exclusive<Core, logistic_reset_baseline_and_decision_threshold>(
                            "reset_baseline_and_decision_threshold",
