@@ -1,6 +1,4 @@
-"""Batch and streaming drift detectors: worked numbers, decay and flush
-rules, exports, bad input, borrow conflicts, and agreement with a
-sample-by-sample reference model."""
+"""Batch and streaming drift detectors against worked numbers and a sample-by-sample reference model."""
 
 import gc
 import inspect
@@ -151,8 +149,7 @@ def test_decay_worked_numbers():
     for _ in range(100):
         d.update_stream(3.0)
     d.compute_drift("PopulationStabilityIndex")
-    assert d.total_samples == 99  # 100 * 0.9999919774953684
-    assert 2.0 ** (-1 / 86400) == 0.9999919774953684
+    assert d.total_samples == 99  # 100 * 2 ** (-1 / 86400)
     h = CatDecay(ABBC, 1)
     h.update_stream_batch(["a", "a", "b", "z"])
     h.compute_drift_multiple_criteria([])  # decays once, also with no names
@@ -308,29 +305,6 @@ def test_failed_updates_change_nothing():
     assert state(d) == (0, d.n_bins, EMPTY_RUNTIME, d.export_baseline())
 
 
-def test_bin_lookup_agrees_with_binary_search():
-    rng = np.random.default_rng(11)
-    for base in [np.linspace(0.1, 0.7, 1000), rng.normal(size=500) * 1e-300, np.array([1e15, 1e15 + 3, 1e15 + 64] * 5),
-                 np.concatenate([np.arange(-50.0, 50.0) / 3, [1e5]])]:
-        for rule in ["FreedmanDiaconis", "Scott", "Sturges"]:
-            if ref.num_bins(rule, list(base)) > 100_000:
-                continue
-            edges, _ = ref.continuous_baseline(list(base), rule)
-            e = np.array(edges)
-            probes = np.concatenate([e, np.nextafter(e, -np.inf), np.nextafter(e, np.inf), [base.max(), base.min()],
-                                     [0.0, -0.0, 5e-324, -5e-324, np.inf, -np.inf, np.nan, 1e308, -1e308],
-                                     rng.uniform(base.min() - 1, base.max() + 1, 2000)])
-            d = ContFlush(base, rule, None, None)
-            d.update_stream_batch(probes)
-            for x in probes[:50]:
-                d.update_stream(float(x))
-            counts = np.bincount([ref.bin_of(edges, float(x)) for x in np.concatenate([probes, probes[:50]])],
-                                 minlength=len(edges) + 2)
-            s = d.export_snapshot()
-            assert s["binEdges"] == edges
-            assert [round(v * d.total_samples) for v in s["streamBins"]] == list(counts[: d.n_bins])
-
-
 def reference_counts(edges, values, bins):
     """Bins by binary search over the edges (NaN below every edge)."""
     e = np.array(edges)
@@ -338,13 +312,11 @@ def reference_counts(edges, values, bins):
     return np.bincount(np.where(np.isnan(values), 0, b), minlength=bins)
 
 
-# Baselines whose equal spacing is exact, nearly exact or broken by
-# rounding (a large offset against a small spread), so that the computed
-# bin index is right, next to an edge, or unusable.
+# Equal spacing that is exact, nearly exact, subnormal or broken by rounding (large offset, small spread).
 BASELINES = st.tuples(
     st.lists(st.integers(-1000, 1000), min_size=2, max_size=200),
     st.sampled_from([0.0, 0.5, 1e6, 2.0**40, -3.0e15]),
-    st.sampled_from([1.0, 1e-3, 0.1, 1e-9, 7.0]),
+    st.sampled_from([1.0, 1e-3, 0.1, 1e-9, 7.0, 1e-310]),
 ).map(lambda t: t[1] + np.array(t[0], dtype=np.float64) * t[2])
 
 
@@ -377,6 +349,9 @@ def test_batches_bin_like_a_binary_search_over_the_edges(base, rule, seed):
     assert batch.compute_drift_mutliple_criteria(probes, ALL) == one_shot
     f = ContFlush(base, rule, None, None)
     f.update_stream_batch(probes)
+    for x in probes[:50]:  # the one-sample path bins the same way
+        f.update_stream(float(x))
+    counts += reference_counts(edges, probes[:50], d.n_bins)
     assert [round(v * f.total_samples) for v in f.export_snapshot()["streamBins"]] == list(counts)
 
 
@@ -530,7 +505,7 @@ def test_no_leaks_on_success_and_error_paths():
     assert_no_leak(q.PyCategoricalDataDrift, ["a", None])
 
 
-def test_signatures_and_docstrings():
+def test_signatures():
     sig = lambda f: str(inspect.signature(f))  # noqa: E731
     assert sig(q.PyContinuousDataDrift) == "(baseline_data, quantile_type_str)"
     assert sig(q.PyCategoricalDataDrift) == "(baseline_data)"
@@ -541,17 +516,3 @@ def test_signatures_and_docstrings():
     assert sig(q.PyCategoricalDataDrift.reset_baseline) == "(self, /, new_baseline)"
     assert sig(ContFlush.update_stream) == "(self, /, runtime_example)"
     assert not hasattr(ContDecay, "flush") and not hasattr(CatDecay, "last_flush")
-    sentence = ('`drift_type` must be one of: `"JensenShannon"`, `"PopulationStabilityIndex"`,\n'
-                '`"WassersteinDistance"`, `"KullbackLeibler"`.')
-    assert q.PyContinuousDataDrift.compute_drift.__doc__ == (
-        "Compute a single drift metric against `runtime_data`.\n\n" + sentence)
-    assert CatFlush.compute_drift.__doc__ == (
-        "Compute a single drift metric against the current stream bins. Triggers a\n"
-        "flush if the configured flush cadence or rate has been reached.\n\n" + sentence)
-    assert q.PyContinuousDataDrift.__doc__ == (
-        "Batch continuous data drift detector. Computes drift metrics between a fixed\n"
-        "baseline histogram and a runtime data slice on each call.")
-    assert q.PyContinuousDataDrift.num_bins.__doc__ == "Number of histogram bins used for this baseline."
-    assert ContFlush.last_flush.__doc__ == "Unix timestamp (seconds) of the last flush."
-    assert CatFlush.flush.__doc__ == "Flush the stream, resetting accumulated runtime label counts."
-    assert q.PyCategoricalDataDrift.compute_drift_mutliple_criteria.__doc__ is None
