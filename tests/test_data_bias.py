@@ -126,11 +126,14 @@ def test_counts_are_exact_past_two_to_the_24():
         ((np.array([1, 1]), np.array([1, 0]), 1, 1), ValueError, NO_FACET),
         ((np.array([5.0, 6.0, 7.0, 8.0]), np.array([1, 0, 1, 0]), 100.0, 1), ValueError, NO_FACET),
         ((np.array([5.0, 6.0, 7.0, 8.0]), np.array([1, 0, 1, 0]), math.nan, 1), ValueError, NO_FACET),
+        ((np.array(["a", "b"], dtype=object), np.array([1, 0]), 1, 1), TypeError,
+         "Data passed in is of hetergeneous types"),
     ],
 )
-def test_analyzer_errors(args, exc, message):
+def test_analyzer_errors_and_no_leaks(args, exc, message):
     with raises_exactly(exc, message):
         q.py_data_bias_analyzer(*args)
+    assert_no_leak(q.py_data_bias_analyzer, *args, rounds=500)
 
 
 def test_ground_truth_is_labeled_before_the_feature():
@@ -178,23 +181,9 @@ def test_keywords_and_signature():
     assert by_keyword == q.py_data_bias_analyzer(f, g, 1, 1)
     assert q.py_data_bias_analyzer.__text_signature__ == (
         "(feature_array, ground_truth_array, feature_label_or_threshold, ground_truth_label_or_threshold)")
-    assert q.py_data_bias_analyzer.__doc__ == "Method to perform data bias analysis"
     assert q.py_data_bias_analyzer_explicit_seg.__text_signature__ == (
         "(feature_array, feat_segmentation_threshold, feat_segmentation_label, feat_threshold_type, "
         "ground_truth_array, gt_segmentation_threshold, gt_segmentation_label, gt_threshold_type)")
-
-
-@pytest.mark.parametrize(
-    "args",
-    [
-        (np.array([1, 0]), np.array([1, 0, 1]), 1, 1),
-        (np.array([1, 1]), np.array([1, 0]), 1, 1),
-        (np.array(["a", "b"], dtype=object), np.array([1, 0]), 1, 1),
-        ([1, 0], np.array([1, 0]), 1, 1),
-    ],
-)
-def test_error_paths_do_not_leak(args):
-    assert_no_leak(q.py_data_bias_analyzer, *args)
 
 
 def test_success_does_not_leak():
