@@ -63,6 +63,7 @@ def test_known_values_and_result_shape():
     assert got["MeanAbsoluteError"] == 0.5
     assert got["MaxError"] == 1.0
     assert got["RSquared"] == float(np.float32(1 - 1.5 / 29.1875))
+    assert_no_leak(q.py_model_perf_linear_regression, np.arange(100.0), np.arange(100.0) + 1)
 
 
 @settings(max_examples=60, deadline=None)
@@ -150,8 +151,3 @@ def test_bad_input(y, p, exc, msg):
     with raises_exactly(exc, msg):
         q.py_model_perf_linear_regression(y_arr, p)
     assert_no_leak(q.py_model_perf_linear_regression, y_arr, p, rounds=300)
-
-
-def test_no_leak_on_success():
-    y = np.arange(100, dtype=np.float64)
-    assert_no_leak(q.py_model_perf_linear_regression, y, y + 1)
