@@ -4,7 +4,6 @@ wrote the committed payloads (tests/data/state/v1/)."""
 
 from __future__ import annotations
 
-import math
 from dataclasses import dataclass
 from typing import Any, Callable
 
@@ -36,9 +35,10 @@ def scores(n: int, k: int = 0) -> np.ndarray:
     return ((i * 37 + k * 11) % 101) / 100.0
 
 
-def _catch(f: Callable[[], Any]) -> Any:
+def catch(f: Callable[..., Any], *args: Any) -> Any:
+    """f(*args), or the exception it raises as ("raised", type name, message)."""
     try:
-        return f()
+        return f(*args)
     except Exception as exc:  # noqa: BLE001 - errors are part of what is observed
         return ("raised", type(exc).__name__, str(exc))
 
@@ -66,14 +66,14 @@ class Case:
 
 def _monitor_observe(metric: str) -> Callable[[Any], Any]:
     def observe(m):
-        return [_catch(m.performance_snapshot), _catch(m.drift_snapshot), _catch(lambda: m.drift_report(0.05)),
-                _catch(lambda: m.drift_report_partial_metrics([metric], 0.0))]
+        return [catch(m.performance_snapshot), catch(m.drift_snapshot), catch(lambda: m.drift_report(0.05)),
+                catch(lambda: m.drift_report_partial_metrics([metric], 0.0))]
     return observe
 
 
 def _stream_observe(m):
-    out = [m.export_baseline(), m.n_bins, m.total_samples, _catch(m.export_snapshot)]
-    out.append(_catch(lambda: m.compute_drift_multiple_criteria(DRIFT_TYPES)))
+    out = [m.export_baseline(), m.n_bins, m.total_samples, catch(m.export_snapshot)]
+    out.append(catch(lambda: m.compute_drift_multiple_criteria(DRIFT_TYPES)))
     out.append(m.total_samples)
     return out
 
@@ -209,5 +209,6 @@ def same_behaviour(a: Any, b: Any, name: str, rounds: int = 2) -> None:
     assert bitwise(case.observe(a)) == bitwise(case.observe(b))
 
 
-def finite_or_nan(x: float) -> bool:
-    return math.isfinite(x) or math.isnan(x)
+def snapshots(m: Any) -> Any:
+    """A monitor's current metrics and drift (or their errors), bit for bit."""
+    return bitwise([catch(m.performance_snapshot), catch(m.drift_snapshot)])

@@ -72,3 +72,18 @@ def raises_exactly(exc_type, message: str):
     import re
 
     return pytest.raises(exc_type, match="^" + re.escape(message) + "$")
+
+
+class Reenter:
+    """A value whose conversion (as int or float) first runs `action`: a call back into the object being used."""
+
+    def __init__(self, action, value=1):
+        self.action, self.value = action, value
+
+    def __index__(self):
+        self.action()
+        return self.value
+
+    def __float__(self):
+        self.action()
+        return float(self.value)

@@ -1,7 +1,5 @@
-"""Merging: any split of a stream, monitored shard by shard and merged,
-equals one monitor over the whole stream (counts exactly, float sums up to
-the rounding of the additions that join them); refusals; merge_all; the
-Monitor."""
+"""Merging: any split of a stream, monitored by shard and merged, equals one pass (counts exactly, float sums up to
+the additions that join them); refusals; merge_all; the Monitor."""
 
 from __future__ import annotations
 
@@ -15,10 +13,9 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import quorvant as q
-from quorvant import _quorvant
 from state_cases import CASES, STREAMING, bits, bitwise, labels, sample, values
 from state_format import body_of, read, seal
-from support import raises_exactly
+from support import Reenter, raises_exactly
 
 NAMES = ["north", "south", "east", "west"]
 
@@ -232,15 +229,6 @@ def test_counts_that_would_overflow_are_refused():
 
 def test_a_borrowed_object_is_refused_with_the_borrow_error():
     a, b = fed("PyDataBiasStreaming"), fed("PyDataBiasStreaming", k=2)
-
-    class Reenter:
-        def __init__(self, action):
-            self.action = action
-
-        def __index__(self):
-            self.action()
-            return 1
-
     with raises_exactly(RuntimeError, "Already mutably borrowed"):  # b is being pushed to
         b.push_batch([1, Reenter(lambda: a.merge(b))], [1, 0])
     with raises_exactly(RuntimeError, "Already borrowed"):  # a is being read

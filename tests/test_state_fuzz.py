@@ -1,9 +1,5 @@
-"""Mutated state payloads thrown at every class's decoder: each either loads
-into a working object or raises ValueError, never anything else, and no
-declared length makes a decoder allocate beyond the payload's size.
-
-QUORVANT_FUZZ_PER_CLASS sets the payloads per class (default: 10^5 in
-total over the eleven classes)."""
+"""Mutated state payloads: each loads into a working object or raises ValueError, and no declared length makes a
+decoder allocate beyond the payload's size. QUORVANT_FUZZ_PER_CLASS sets the payloads per class."""
 
 from __future__ import annotations
 
@@ -32,9 +28,8 @@ def reseal(head_and_body: bytearray, fix_length: bool) -> bytes:
 
 
 def mutate(payload: bytes, rng: random.Random) -> bytes:
-    """One mutation: bit flips, a truncation, an extension, a field set to a
-    huge value or overwritten; usually with length and checksum made right
-    again, so that the body's own checks are reached."""
+    """Bit flips, a truncation, an extension, or a field set huge or overwritten; mostly with length and checksum
+    made right again, so that the body's own checks are reached."""
     data = bytearray(payload[:-4])
     fix = rng.random() < 0.9
     kind = rng.randrange(6)
@@ -97,9 +92,7 @@ def test_mutated_payloads_load_or_raise_value_error(name):
 
 
 def test_declared_lengths_allocate_nothing_beyond_the_payload():
-    # In a fresh process: decoding payloads whose counts claim up to 2^30
-    # items (gigabytes) must not raise the peak resident size by more than a
-    # small multiple of the payload's size.
+    # In a fresh process: counts claiming up to 2^30 items must not raise the peak resident size by much.
     script = textwrap.dedent("""
         import random, resource, struct, sys, zlib
         sys.path.insert(0, sys.argv[1])

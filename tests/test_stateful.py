@@ -1,15 +1,6 @@
-"""Random call sequences on every streaming class against a plain model of
-its state: pushes one by one and in batches, flushes, baseline resets,
-scores, snapshots and reports, and calls that fail (bad types, unequal
-lengths, unknown metric names). A failed call never changes the model, so
-after every step the object must still agree with it.
-
-The monitors' model is the rows they hold (baseline and stream); the
-expected reads come from a fresh object given the same rows in one batch,
-and, where a plain reference exists, from the batch functions. The drift
-detectors' model is drift_reference.StreamModel, bit for bit.
-
-QUORVANT_STATEFUL=long runs many more and longer sequences."""
+"""Random call sequences on every streaming class against a plain model of its state, failing calls included:
+a monitor must answer like a fresh object given its baseline and rows in one batch (and like the batch functions),
+a drift detector like drift_reference.StreamModel, bit for bit. QUORVANT_STATEFUL=long runs many more."""
 
 from __future__ import annotations
 
@@ -38,7 +29,7 @@ NOT_A_NUMBER = st.sampled_from(["1", None, [1], object()])
 
 
 def read(fn, *args):
-    """A read's value, or its exception as (type name, message)."""
+    """A read's value, or its exception as (type name, message); test_threads uses it too."""
     try:
         return fn(*args)
     except Exception as exc:  # noqa: BLE001 - the error is part of the state
@@ -61,20 +52,18 @@ def expect_failure(call, *args):
         call(*args)
 
 
-# ---------------------------------------------------------------- monitors --
-#
-# Each monitor machine keeps `baseline` (the rows of the last successful
-# construction or reset) and `rows` (the stream since the last flush or
-# clearing reset), and compares every read with a fresh object built from
-# them.
-
-
+# A monitor machine keeps `baseline` (the rows of the last successful construction or reset) and `rows` (the
+# stream since the last flush or clearing reset).
 class MonitorMachine(RuleBasedStateMachine):
     cls = None
     columns = 2
     metric_names: list[str] = []
     row = None  # strategy of one row (a tuple of `columns` values)
     baselines = None  # strategy of baseline rows the constructor accepts
+    resets = None  # strategy of rows reset_baseline is given
+    reset_clears = False  # a reset empties the stream
+    empty_reset_fails = False
+    bad_resets = None  # strategy of rows reset_baseline refuses (default: columns of unequal lengths)
 
     @initialize(data=st.data())
     def build(self, data):
@@ -82,7 +71,6 @@ class MonitorMachine(RuleBasedStateMachine):
         self.obj, self.baseline, self.rows = self.make(rows), rows, []
 
     def fresh(self):
-        """A new object holding the model's baseline and rows."""
         f = self.make(self.baseline)
         if self.rows:
             f.push_batch(*self.split(self.rows))
@@ -126,6 +114,26 @@ class MonitorMachine(RuleBasedStateMachine):
         self.rows = []
 
     @rule(data=st.data())
+    def reset_baseline(self, data):
+        rows = data.draw(self.resets)
+        if not rows and self.empty_reset_fails:
+            expect_failure(self.obj.reset_baseline, [], [])
+            return
+        self.obj.reset_baseline(*self.split(rows))
+        self.baseline = rows
+        if self.reset_clears:
+            self.rows = []
+
+    @rule(data=st.data())
+    def failed_reset_changes_nothing(self, data):
+        if self.bad_resets is not None:
+            expect_failure(self.obj.reset_baseline, *self.split(data.draw(self.bad_resets)))
+            return
+        cols = self.split(data.draw(st.lists(self.row, min_size=1, max_size=5)))
+        cols[0] = cols[0] + cols[0][:1]
+        expect_failure(self.obj.reset_baseline, *cols)
+
+    @rule(data=st.data())
     def push_batch_of_unequal_lengths(self, data):
         rows = data.draw(st.lists(self.row, min_size=1, max_size=10))
         cols = self.split(rows)
@@ -155,11 +163,7 @@ class MonitorMachine(RuleBasedStateMachine):
 
     @staticmethod
     def convert(column, form):
-        if form == "list":
-            return list(column)
-        if form == "tuple":
-            return tuple(column)
-        return np.array(column)
+        return {"list": list, "tuple": tuple, "numpy": np.array}[form](column)
 
 
 CLASSIFICATION_NAMES = ["Accuracy", "F1Score", "RecallPositive", "BalancedAccuracy"]
@@ -171,8 +175,8 @@ class ClassificationMachine(MonitorMachine):
     cls = q.PyBinaryClassificationStreaming
     metric_names = CLASSIFICATION_NAMES
     row = st.tuples(st.sampled_from([0, 1, 1, 2, -1]), st.sampled_from([0, 1, 1, 2, -1]))
-
     baselines = st.lists(row, min_size=1, max_size=20)
+    resets, reset_clears = st.lists(row, max_size=20), True
 
     def fresh(self):
         # The constructor refuses no rows, a reset accepts them.
@@ -181,11 +185,6 @@ class ClassificationMachine(MonitorMachine):
         if self.rows:
             f.push_batch(*self.split(self.rows))
         return f
-
-    @rule(rows=st.lists(row, max_size=20))
-    def reset_baseline(self, rows):
-        self.obj.reset_baseline(*self.split(rows))  # empties the counts
-        self.baseline, self.rows = rows, []
 
     @rule()
     def batch_function_agrees(self):
@@ -199,22 +198,15 @@ class LinearMachine(MonitorMachine):
     cls = q.PyLinearRegressionStreaming
     metric_names = LINEAR_NAMES
     row = st.tuples(st.floats(-0.5, 50, width=32), st.floats(-0.5, 50, width=32))
-
     baselines = st.lists(row, min_size=1, max_size=20)
-
-    @rule(rows=st.lists(row, max_size=20))
-    def reset_baseline(self, rows):
-        if rows:
-            self.obj.reset_baseline(*self.split(rows))  # keeps the pairs
-            self.baseline = rows
-        else:
-            expect_failure(self.obj.reset_baseline, [], [])
+    resets, empty_reset_fails = st.lists(row, max_size=20), True
 
 
 class LogisticMachine(MonitorMachine):
     cls = q.PyLogisticRegressionStreaming
     metric_names = LOGISTIC_NAMES
     row = st.tuples(st.sampled_from([0.0, 1.0]), st.one_of(st.sampled_from([0.0, 0.5, 1.0]), st.floats(0, 1, width=32)))
+    resets, empty_reset_fails = st.lists(row, max_size=20), True
     thresholds = st.sampled_from([0.5, 0.25, 0.9, 0.0, 1.0])
 
     @initialize(rows=st.lists(row, min_size=1, max_size=20), threshold=thresholds)
@@ -227,14 +219,6 @@ class LogisticMachine(MonitorMachine):
         if self.rows:
             f.push_batch(*self.split(self.rows))
         return f
-
-    @rule(rows=st.lists(row, max_size=20))
-    def reset_baseline(self, rows):
-        if rows:
-            self.obj.reset_baseline(*self.split(rows))  # keeps counts and loss
-            self.baseline = rows
-        else:
-            expect_failure(self.obj.reset_baseline, [], [])
 
     @rule(rows=st.lists(row, min_size=1, max_size=20), threshold=thresholds)
     def reset_baseline_and_decision_threshold(self, rows, threshold):
@@ -273,16 +257,9 @@ class DataBiasMachine(MonitorMachine):
     metric_names = DATA_BIAS_NAMES
     row = st.tuples(BIAS_VALUES, BIAS_VALUES)
     # Both facets present, so the baseline can be built.
-    baselines = st.lists(row, min_size=1, max_size=20).map(lambda r: [(1, 1), (0, 0)] + r)
-
-    @rule(rows=baselines)
-    def reset_baseline(self, rows):
-        self.obj.reset_baseline(*self.split(rows))  # empties the counts
-        self.baseline, self.rows = rows, []
-
-    @rule(rows=st.lists(st.tuples(st.just(0), BIAS_VALUES), min_size=1, max_size=5))
-    def reset_to_one_facet_fails(self, rows):
-        expect_failure(self.obj.reset_baseline, *self.split(rows))
+    baselines = resets = st.lists(row, min_size=1, max_size=20).map(lambda r: [(1, 1), (0, 0)] + r)
+    reset_clears = True
+    bad_resets = st.lists(st.tuples(st.just(0), BIAS_VALUES), min_size=1, max_size=5)  # one facet
 
     @rule()
     def plain_reference_agrees(self):
@@ -300,16 +277,8 @@ class ModelBiasMachine(MonitorMachine):
     row = st.tuples(BIAS_VALUES, BIAS_VALUES, BIAS_VALUES)
     # Every guarded denominator non-zero in both facets.
     SAFE = [(f, p, t) for f in (0, 1) for p in (0, 1) for t in (0, 1)]
-    baselines = st.lists(row, max_size=20).map(lambda r: ModelBiasMachine.SAFE + r)
-
-    @rule(rows=baselines)
-    def reset_baseline(self, rows):
-        self.obj.reset_baseline(*self.split(rows))  # keeps the counts
-        self.baseline = rows
-
-    @rule(rows=st.lists(st.tuples(st.just(1), BIAS_VALUES, BIAS_VALUES), min_size=1, max_size=5))
-    def reset_to_one_facet_fails(self, rows):
-        expect_failure(self.obj.reset_baseline, *self.split(rows))
+    baselines = resets = st.lists(row, max_size=20).map(lambda r: ModelBiasMachine.SAFE + r)
+    bad_resets = st.lists(st.tuples(st.just(1), BIAS_VALUES, BIAS_VALUES), min_size=1, max_size=5)  # one facet
 
 
 # ----------------------------------------------------------- drift streams --
