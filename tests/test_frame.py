@@ -198,72 +198,59 @@ def test_large_integers_round_like_the_float_protocol():
     )
 
 
-def test_environment_values_are_read_once_and_parsed_strictly():
-    # Parsing rules of both variables, checked in fresh interpreters; the
-    # first use fixes the value.
-    code = r"""
-import numpy as np, quorvant as q
-y = np.array([1.0, 0.0]); s = np.array([0.0, 1.0])
-print(q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"])
-"""
-    def logloss(env_value):
-        env = child_env(QUORVANT_STABILITY_EPS=env_value) if env_value is not None else child_env()
-        out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
-        return out.stdout.strip() or out.stderr.strip().splitlines()[-1]
+def child_output(code, **env):
+    """What a fresh interpreter prints (or the last line of its error) under these environment values."""
+    out = subprocess.run([sys.executable, "-c", code], env=child_env(**env), capture_output=True, text=True)
+    return out.stdout.strip() or out.stderr.strip().splitlines()[-1]
 
-    default = logloss(None)
-    assert logloss("abc") == default
-    assert logloss(" 1e-12") == default
-    assert logloss("1e-12") == default
+
+LOGLOSS = r"""
+import os, numpy as np, quorvant as q
+y, s = np.array([1.0, 0.0]), np.array([0.0, 1.0])
+first = q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"]
+os.environ["QUORVANT_STABILITY_EPS"] = "0.25"  # too late: the first use fixed the value
+assert q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"] == first
+print(first)
+"""
+
+
+def test_the_eps_is_read_once_and_parsed_strictly():
+    def logloss(value=None):
+        return child_output(LOGLOSS, **({} if value is None else {"QUORVANT_STABILITY_EPS": value}))
+
+    default = logloss()
+    assert logloss("abc") == logloss(" 1e-12") == logloss("1e-12") == default
     assert logloss("0.001") != default
     assert logloss("1E-3") == logloss("0.001") == logloss("+0.001")
-    # Decimals beyond the range underflow to 0 or overflow to infinity by
-    # their magnitude, with or without an exponent.
+    # Decimals beyond the range underflow to 0 or overflow to infinity by their magnitude, with or without exponent.
     assert logloss("0." + "0" * 400 + "1") == logloss("1e-400") == logloss("0")
     assert logloss("1" + "0" * 400) == logloss("1e400") == logloss("inf")
 
 
-def test_distribution_heuristic_is_parsed_like_the_eps():
-    # 100 values, 10 distinct: r = 0.1. Above the default 0.05 the feature is
-    # continuous (the value 5 is a threshold); at a heuristic of 0.1 it is
-    # discrete (the value 5 is a label).
-    code = r"""
+# 100 values, 10 distinct: r = 0.1. By default the feature is continuous (5 is a threshold met by half the rows);
+# at a heuristic of 0.1 no ratio is above it, so it is discrete (5 labels 10 rows).
+IMBALANCE = r"""
 import numpy as np, quorvant as q
 feature = np.arange(100, dtype=np.float64) % 10
 truth = (np.arange(100) % 3 == 0).astype(np.int64)
 print(q.py_data_bias_analyzer(feature, truth, 5, 1)["ClassImbalance"])
 """
-    def class_imbalance(value):
-        env = child_env(QUORVANT_DISTRIBUTION_HEURISTIC=value) if value is not None else child_env()
-        out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
-        return out.stdout.strip() or out.stderr.strip().splitlines()[-1]
 
-    continuous = class_imbalance(None)
-    assert class_imbalance("0.1") != continuous
-    assert class_imbalance(" 0.1") == continuous
-    assert class_imbalance("INF") == class_imbalance("0.1")
-    # NaN is accepted as given: no ratio is greater than it, so discrete.
-    assert class_imbalance("nan") == class_imbalance("0.1")
+
+def test_the_distribution_heuristic_is_parsed_like_the_eps():
+    def class_imbalance(value=None):
+        return child_output(IMBALANCE, **({} if value is None else {"QUORVANT_DISTRIBUTION_HEURISTIC": value}))
+
+    assert float(class_imbalance()) == 0.0
+    assert float(class_imbalance("0.1")) == np.float32(80) / np.float32(100)
+    assert class_imbalance(" 0.1") == class_imbalance()
+    # NaN is taken as given: no ratio is greater than it, so discrete.
+    assert class_imbalance("INF") == class_imbalance("nan") == class_imbalance("0.1")
 
 
 def test_children_load_this_build():
-    # Child processes keep this process's paths (and, under `make
-    # sanitize`, its preloads and options), so they test the same build.
-    code = "import quorvant._quorvant as m; print(m.__file__)"
-    out = subprocess.run([sys.executable, "-c", code], env=child_env(), capture_output=True, text=True, check=True)
-    assert out.stdout.strip() == _quorvant.__file__
-
-
-def test_environment_value_is_fixed_by_its_first_use():
-    code = r"""
-import os, numpy as np, quorvant as q
-y = np.array([1.0, 0.0]); s = np.array([0.0, 1.0])
-first = q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"]
-os.environ["QUORVANT_STABILITY_EPS"] = "0.25"
-print(first == q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"])
-"""
-    out = subprocess.run([sys.executable, "-c", code], env=child_env(), capture_output=True, text=True)
-    assert out.stdout.strip() == "True", out.stderr
+    # Child processes keep this process's paths (and, under `make sanitize`, its preloads), so they test this build.
+    assert child_output("import quorvant._quorvant as m; print(m.__file__)") == _quorvant.__file__
 
 
 # ---- sequences of small ints -------------------------------------------------
