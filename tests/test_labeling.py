@@ -191,26 +191,18 @@ def test_heterogeneous_value(arr, value):
         q.py_data_bias_analyzer(arr, np.zeros(len(arr), dtype=np.int8), value, 1)
 
 
-@pytest.mark.parametrize(
-    "params",
-    [
-        (3.0, "a", "GreaterThan"),  # threshold with label
-        (3.0, None, None),  # threshold without type
-        (None, None, None),  # nothing
-        (None, "a", "GreaterThan"),  # label with type
-        (3.0, None, "greaterthan"),  # type in the wrong case
-        (3.0, None, " GreaterThan"),
-    ],
-)
-def test_explicit_configuration_errors(params):
-    f = np.array([1.0, 5.0])
-    with raises_exactly(ValueError, CONFIG):
-        q.py_data_bias_analyzer_explicit_seg(f, *params, np.array([1, 0]), 0.5, None, "GreaterThan")
+NUMBERS = np.array([1.0, 5.0])
 
 
 @pytest.mark.parametrize(
     "arr, params",
     [
+        (NUMBERS, (3.0, "a", "GreaterThan")),  # threshold with label
+        (NUMBERS, (3.0, None, None)),  # threshold without type
+        (NUMBERS, (None, None, None)),  # nothing
+        (NUMBERS, (None, "a", "GreaterThan")),  # label with type
+        (NUMBERS, (3.0, None, "greaterthan")),  # type in the wrong case
+        (NUMBERS, (3.0, None, " GreaterThan")),
         # a label needs str elements
         *[(arr, (None, "a", None)) for arr in (np.array([1.0, 2.0]), np.array([1, 2]), np.array([True, False]),
                                                np.array([b"a", b"b"]), np.array(["a", 1], dtype=object))],
@@ -219,7 +211,7 @@ def test_explicit_configuration_errors(params):
                                                         np.array(["a", None], dtype=object))],
     ],
 )
-def test_explicit_unreadable_elements(arr, params):
+def test_explicit_configuration_errors(arr, params):
     with raises_exactly(ValueError, CONFIG):
         q.py_data_bias_analyzer_explicit_seg(arr, *params, np.array([1, 0]), 0.5, None, "GreaterThan")
 
@@ -379,11 +371,8 @@ def test_text_labels_match_reference(items, label, as_object):
 
 # ---- long arrays: the decision and the labels in one pass -----------------
 #
-# Arrays of hundreds to thousands of rows cross the labeling's blocks of 64
-# and stretches of 1,024 rows, with distinct counts around the discrete
-# bound and new values arriving late, so the decision comes at any row.
-# The analyzers' metrics must equal those of the reference labels given as
-# bool arrays (a path without a distinct count).
+# Rows cross the labeling's blocks of 64 and stretches of 1,024, distinct counts sit around the discrete bound and
+# new values arrive late, so the decision comes at any row; the reference labels go in as bool arrays.
 
 I64_EXTREMES = [-(2**63), 2**63 - 1, -(2**63) + 1, 0, -1]
 FLOAT_SPECIALS = [0.0, -0.0, np.nan, np.inf, -np.inf, 5e-324, -1.5, 2.0**63]
