@@ -332,6 +332,14 @@ def calls():
     out.append(m.performance_snapshot())
     return repr(out)
 
+def attempt():
+    try:
+        return calls()
+    except MemoryError:
+        return "MemoryError"
+    except BaseException as e:
+        return type(e).__name__ + ": " + str(e)
+
 def run(k):
     # In a fork, so nothing is interned yet: allocation k fails, then none.
     r, w = os.pipe()
@@ -339,23 +347,11 @@ def run(k):
     if pid == 0:
         try:
             os.close(r)
-            first = None
             if k >= 0:
                 _testcapi.set_nomemory(k, k + 1)
-            try:
-                first = calls()
-            except BaseException as e:
-                first = e
+            first = attempt()
             _testcapi.remove_mem_hooks()
-            if isinstance(first, MemoryError):
-                first = "MemoryError"
-            elif isinstance(first, BaseException):
-                first = type(first).__name__ + ": " + str(first)
-            try:
-                second = calls()
-            except BaseException as e:
-                second = type(e).__name__ + ": " + str(e)
-            os.write(w, json.dumps([first, second]).encode())
+            os.write(w, json.dumps([first, attempt()]).encode())
         finally:
             os._exit(0)
     os.close(w)
@@ -407,14 +403,10 @@ def invalid_code_point_cases(bad):
     DataBias, ModelBias = q.PyDataBiasStreaming, q.PyModelBiasStreaming
     rows2, rows3 = ([0, 1, 0, 1], [1, 1, 0, 0]), ([0, 1, 0, 1, 0, 1, 1, 0], [1, 0, 1, 1, 0, 0, 1, 0], [1, 1, 0, 0, 1, 0, 1, 1])
     Cls, Lin, Log = q.PyBinaryClassificationStreaming, q.PyLinearRegressionStreaming, q.PyLogisticRegressionStreaming
-    cat_streams = {
-        "decay": lambda: q.PyStreamingCategoricalDataDriftDecay(labels, None),
-        "flush": lambda: q.PyStreamingCategoricalDataDriftFlush(labels, None, None),
-    }
-    cont_streams = {
-        "decay": lambda: q.PyStreamingContinuousDataDriftDecay(np.arange(10.0), None, None),
-        "flush": lambda: q.PyStreamingContinuousDataDriftFlush(np.arange(10.0), None, None, None),
-    }
+    cat_streams = (lambda: q.PyStreamingCategoricalDataDriftDecay(labels, None),
+                   lambda: q.PyStreamingCategoricalDataDriftFlush(labels, None, None))
+    cont_streams = (lambda: q.PyStreamingContinuousDataDriftDecay(np.arange(10.0), None, None),
+                    lambda: q.PyStreamingContinuousDataDriftFlush(np.arange(10.0), None, None, None))
     cases = [
         ("feature_array", lambda: q.py_data_bias_analyzer(bad, ones, "a", 1)),
         ("ground_truth_array", lambda: q.py_data_bias_analyzer(ones, bad, 1, "a")),
@@ -440,11 +432,11 @@ def invalid_code_point_cases(bad):
         ("baseline_data", lambda: q.PyStreamingCategoricalDataDriftDecay(bad, None)),
         ("baseline_data", lambda: q.PyStreamingCategoricalDataDriftFlush(bad, None, None)),
         *[(arg, lambda make=make, method=method: getattr(make(), method)(bad))
-          for make in cat_streams.values()
+          for make in cat_streams
           for arg, method in [("runtime_data", "update_stream_batch"), ("new_baseline", "reset_baseline"),
                               ("drift_types", "compute_drift_multiple_criteria")]],
         *[("drift_types", lambda make=make: make().compute_drift_multiple_criteria(bad))
-          for make in cont_streams.values()],
+          for make in cont_streams],
         ("feature_data", lambda: DataBias(bad, rows2[1][:n])),
         ("gt_data", lambda: DataBias(rows2[0][:n], bad)),
         ("f", lambda: DataBias(*rows2).push_batch(bad, [1] * n)),

@@ -216,11 +216,9 @@ def test_explicit_configuration_errors(arr, params):
         q.py_data_bias_analyzer_explicit_seg(arr, *params, np.array([1, 0]), 0.5, None, "GreaterThan")
 
 
-def test_empty_arrays_label_on_both_paths():
-    # Labeling succeeds with no rows; the analyzer then finds no facets.
+def test_empty_arrays_label_on_the_explicit_path():
+    # Labeling succeeds with no rows; the analyzer then finds no facets (the plain path: tests/test_data_bias.py).
     empty = np.array([], dtype=np.float64)
-    with raises_exactly(ValueError, NO_FACET):
-        q.py_data_bias_analyzer(empty, empty, 1.0, 1.0)
     with raises_exactly(ValueError, NO_FACET):
         q.py_data_bias_analyzer_explicit_seg(empty, None, "a", None, empty, 1.0, None, "GreaterThan")
 

@@ -1,7 +1,6 @@
-"""How arguments are read: conversions that run Python code cannot pull the
-memory from under an argument read in place, a cheap wrong-typed array is
-refused without first making an object per element, and ndarray subclasses
-go through the protocols (the defined behaviour) wherever a face has them."""
+"""How arguments are read: a later argument's conversion (Python code) cannot pull the memory from under an
+earlier one, a cheap wrong-typed array is refused without making an object per element, and ndarray subclasses go
+through the protocols."""
 
 from __future__ import annotations
 
@@ -23,10 +22,9 @@ ALL = ["JensenShannon", "PopulationStabilityIndex", "WassersteinDistance", "Kull
 
 
 class Attacker:
-    """Called by whatever conversion meets it (__float__, __index__, __eq__,
-    __len__, __iter__): frees, grows or refills the victims (arrays, lists,
-    dicts already converted or validated by the same call), allocates junk
-    that reuses the freed memory, then answers like `value`."""
+    """Met by a conversion (__float__, __index__, __eq__, or via Armed/AttackList/AttackArray): frees, grows or
+    refills the victims (what the same call already converted), allocates junk into the freed memory, then answers
+    like `value`."""
 
     def __init__(self, victims, how, value=0.5):
         self.victims, self.how, self.value = victims, how, value
@@ -75,8 +73,7 @@ class Attacker:
 
 
 class Armed:
-    """A value (an item of a sequence or object array) whose conversion sets
-    off a shared attacker."""
+    """An item whose conversion sets off a shared attacker."""
 
     def __init__(self, attacker, value):
         self.attacker, self.value = attacker, value
@@ -107,8 +104,7 @@ class AttackList(list):
 
 
 class AttackArray(np.ndarray):
-    """An ndarray subclass (read through the protocols) that strikes when
-    iterated."""
+    """An ndarray subclass (read through the protocols) that strikes when iterated."""
 
     def __iter__(self):
         self.attacker.strike()
