@@ -148,6 +148,12 @@ def assert_labels(arr, value, labels):
         (np.array([1.0, 2.0, 3.0, 4.0], dtype=np.float32), 3, [0, 0, 1, 1]),
         (np.array([2**63 - 1, 0, 5, 2**63 - 2], dtype=np.uint64), 5, [1, 0, 1, 1]),  # continuous
         (np.array([-1, -2, 7, 7, -1, -2, 7, 7], dtype=np.int16), -1.5, [1, 0, 0, 0, 1, 0, 0, 0]),
+        # Distinct values count by bit pattern: 0.0 and -0.0 are two, every NaN is new (4 of 4: continuous).
+        (np.array([0.0, -0.0, np.nan, np.nan]), -0.0, [1, 1, 0, 0]),
+        # Three distinct values are discrete whatever the length.
+        (np.array([0.0, -0.0, 1.0, 0.0]), 0.0, [1, 1, 0, 1]),
+        (np.array([np.nan, 1.0, np.nan, 1.0]), np.nan, [0, 0, 0, 0]),
+        (np.array([1.0, 2.0, 3.0, 1.0]), 2.0, [0, 1, 0, 0]),
     ],
 )
 def test_label_or_threshold(arr, value, labels):
@@ -236,21 +242,6 @@ def test_heuristic_boundary(distinct, continuous):
     labels = (arr >= value) if continuous else (arr == value)
     assert_labels(arr, value, labels.astype(int).tolist())
     assert_labels(arr.astype(np.float64), float(value), labels.astype(int).tolist())
-
-
-@pytest.mark.parametrize(
-    "arr, value, labels",
-    [
-        # 0.0 and -0.0 are two values, NaNs are each new: 4 distinct of 4 is continuous.
-        (np.array([0.0, -0.0, np.nan, np.nan]), -0.0, [1, 1, 0, 0]),
-        # Three distinct values are discrete whatever the length.
-        (np.array([0.0, -0.0, 1.0, 0.0]), 0.0, [1, 1, 0, 1]),
-        (np.array([np.nan, 1.0, np.nan, 1.0]), np.nan, [0, 0, 0, 0]),
-        (np.array([1.0, 2.0, 3.0, 1.0]), 2.0, [0, 1, 0, 0]),
-    ],
-)
-def test_distinct_values_by_bit_pattern(arr, value, labels):
-    assert_labels(arr, value, labels)
 
 
 # ---- element reading ------------------------------------------------------

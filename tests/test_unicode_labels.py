@@ -12,7 +12,7 @@ from hypothesis import strategies as st
 import quorvant._quorvant as q
 from support import SANITIZED
 from test_stateful import read as outcome
-from test_views import Attacker, AttackList
+from test_views import AttackList, case
 
 ALL = ["JensenShannon", "PopulationStabilityIndex", "WassersteinDistance", "KullbackLeibler"]
 N = 20_000 if SANITIZED else 80_000  # past the GIL-release size outside the sanitizer
@@ -184,31 +184,19 @@ def test_str_arrays_of_other_shapes_keep_the_generic_path(a, message):
     assert str(info.value) == message
 
 
-# A later argument's conversion frees, grows or refills the '<U' array: it
-# was read in its own turn, so the call sees the labels it was given.
-def attacked_cases(how):
-    def fresh():
-        return BASE[:N].copy(), CAND.copy()
-
-    def one_shot():
-        b, c = fresh()
-        return lambda: q.py_compute_drift_categorical_distribtuion(b, c, AttackList(ALL, Attacker([b, c], how)))
-
-    def batch():
-        d = q.PyCategoricalDataDrift(BASE[:100])
-        _, c = fresh()
-        return lambda: d.compute_drift_mutliple_criteria(c, AttackList(ALL, Attacker([c], how)))
-
-    def decay():
-        b, _ = fresh()
-        return lambda: q.PyStreamingCategoricalDataDriftDecay(b, Attacker([b], how, 100)).export_baseline()
-
-    def flush():
-        b, _ = fresh()
-        return lambda: q.PyStreamingCategoricalDataDriftFlush(b, None, Attacker([b], how, 100)).export_baseline()
-
-    return {"one-shot": one_shot, "batch": batch, "decay": decay, "flush": flush}
-
+# A later argument's conversion frees, grows or refills the '<U' array: it was read in its own turn, so the call
+# sees the labels it was given.
+ATTACKED = {
+    "one-shot": case(lambda: [BASE[:N].copy(), CAND.copy()],
+                     lambda b, c, a: q.py_compute_drift_categorical_distribtuion(b, c, AttackList(ALL, a))),
+    "batch": case(lambda: [CAND.copy()],
+                  lambda c, a: q.PyCategoricalDataDrift(BASE[:100]).compute_drift_mutliple_criteria(
+                      c, AttackList(ALL, a))),
+    "decay": case(lambda: [BASE[:N].copy()],
+                  lambda b, a: q.PyStreamingCategoricalDataDriftDecay(b, a).export_baseline(), 100),
+    "flush": case(lambda: [BASE[:N].copy()],
+                  lambda b, a: q.PyStreamingCategoricalDataDriftFlush(b, None, a).export_baseline(), 100),
+}
 
 UNTOUCHED = {
     "one-shot": lambda: q.py_compute_drift_categorical_distribtuion(BASE[:N], CAND, ALL),
@@ -221,7 +209,7 @@ UNTOUCHED = {
 @pytest.mark.parametrize("how", ["free", "grow", "refill"])
 @pytest.mark.parametrize("face", list(UNTOUCHED))
 def test_a_str_array_changed_by_a_later_argument_is_read_as_given(face, how):
-    assert attacked_cases(how)[face]()() == UNTOUCHED[face]()
+    assert ATTACKED[face](how)() == UNTOUCHED[face]()
 
 
 # Any code units, either byte order, any stride: the native reading gives what the list of the elements' str
