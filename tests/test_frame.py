@@ -14,6 +14,7 @@ import pytest
 import quorvant as q
 from quorvant import _quorvant
 from support import SANITIZED, child_env, raises_exactly
+from test_stateful import read
 
 FUNCTIONS = [
     "py_data_bias_analyzer", "py_data_bias_runtime_check", "py_data_bias_partial_check",
@@ -158,19 +159,13 @@ class Name(str):
 def test_keywords_match_by_identity_or_by_text(key):
     y = np.array([1.0, 2.0, 4.0])
     p = np.array([1.5, 2.0, 3.0])
-    assert q.py_model_perf_linear_regression(y, **{key: p}) == q.py_model_perf_linear_regression(y, p)
+    want = q.py_model_perf_linear_regression(y, p)
+    assert q.py_model_perf_linear_regression(y, **{key: p}) == want
+    assert q.py_model_perf_linear_regression(**{key: p}, y_true_src=y) == want
     m = q.PyDataBiasStreaming([0, 1, 0, 1], [1, 1, 0, 0])
     m.push_batch(**{"".join(["f"]): [1, 0], "g": [1, 1]})
     with raises_exactly(TypeError, "push() got an unexpected keyword argument 'y_pred_src'"):
         m.push(1, 0, **{key: 1})
-
-
-def test_keyword_and_positional_calls_agree():
-    y = np.array([1.0, 2.0, 4.0])
-    p = np.array([1.5, 2.0, 3.0])
-    want = q.py_model_perf_linear_regression(y, p)
-    assert q.py_model_perf_linear_regression(y_pred_src=p, y_true_src=y) == want
-    assert q.py_model_perf_linear_regression(y, y_pred_src=p) == want
 
 
 NUMERIC = ["float64", "float32", "int8", "int16", "int32", "int64", "uint8", "uint16", "uint32", "uint64"]
@@ -198,72 +193,59 @@ def test_large_integers_round_like_the_float_protocol():
     )
 
 
-def test_environment_values_are_read_once_and_parsed_strictly():
-    # Parsing rules of both variables, checked in fresh interpreters; the
-    # first use fixes the value.
-    code = r"""
-import numpy as np, quorvant as q
-y = np.array([1.0, 0.0]); s = np.array([0.0, 1.0])
-print(q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"])
-"""
-    def logloss(env_value):
-        env = child_env(QUORVANT_STABILITY_EPS=env_value) if env_value is not None else child_env()
-        out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
-        return out.stdout.strip() or out.stderr.strip().splitlines()[-1]
+def child_output(code, **env):
+    """What a fresh interpreter prints (or the last line of its error) under these environment values."""
+    out = subprocess.run([sys.executable, "-c", code], env=child_env(**env), capture_output=True, text=True)
+    return out.stdout.strip() or out.stderr.strip().splitlines()[-1]
 
-    default = logloss(None)
-    assert logloss("abc") == default
-    assert logloss(" 1e-12") == default
-    assert logloss("1e-12") == default
+
+LOGLOSS = r"""
+import os, numpy as np, quorvant as q
+y, s = np.array([1.0, 0.0]), np.array([0.0, 1.0])
+first = q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"]
+os.environ["QUORVANT_STABILITY_EPS"] = "0.25"  # too late: the first use fixed the value
+assert q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"] == first
+print(first)
+"""
+
+
+def test_the_eps_is_read_once_and_parsed_strictly():
+    def logloss(value=None):
+        return child_output(LOGLOSS, **({} if value is None else {"QUORVANT_STABILITY_EPS": value}))
+
+    default = logloss()
+    assert logloss("abc") == logloss(" 1e-12") == logloss("1e-12") == default
     assert logloss("0.001") != default
     assert logloss("1E-3") == logloss("0.001") == logloss("+0.001")
-    # Decimals beyond the range underflow to 0 or overflow to infinity by
-    # their magnitude, with or without an exponent.
+    # Decimals beyond the range underflow to 0 or overflow to infinity by their magnitude, with or without exponent.
     assert logloss("0." + "0" * 400 + "1") == logloss("1e-400") == logloss("0")
     assert logloss("1" + "0" * 400) == logloss("1e400") == logloss("inf")
 
 
-def test_distribution_heuristic_is_parsed_like_the_eps():
-    # 100 values, 10 distinct: r = 0.1. Above the default 0.05 the feature is
-    # continuous (the value 5 is a threshold); at a heuristic of 0.1 it is
-    # discrete (the value 5 is a label).
-    code = r"""
+# 100 values, 10 distinct: r = 0.1. By default the feature is continuous (5 is a threshold met by half the rows);
+# at a heuristic of 0.1 no ratio is above it, so it is discrete (5 labels 10 rows).
+IMBALANCE = r"""
 import numpy as np, quorvant as q
 feature = np.arange(100, dtype=np.float64) % 10
 truth = (np.arange(100) % 3 == 0).astype(np.int64)
 print(q.py_data_bias_analyzer(feature, truth, 5, 1)["ClassImbalance"])
 """
-    def class_imbalance(value):
-        env = child_env(QUORVANT_DISTRIBUTION_HEURISTIC=value) if value is not None else child_env()
-        out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
-        return out.stdout.strip() or out.stderr.strip().splitlines()[-1]
 
-    continuous = class_imbalance(None)
-    assert class_imbalance("0.1") != continuous
-    assert class_imbalance(" 0.1") == continuous
-    assert class_imbalance("INF") == class_imbalance("0.1")
-    # NaN is accepted as given: no ratio is greater than it, so discrete.
-    assert class_imbalance("nan") == class_imbalance("0.1")
+
+def test_the_distribution_heuristic_is_parsed_like_the_eps():
+    def class_imbalance(value=None):
+        return child_output(IMBALANCE, **({} if value is None else {"QUORVANT_DISTRIBUTION_HEURISTIC": value}))
+
+    assert float(class_imbalance()) == 0.0
+    assert float(class_imbalance("0.1")) == np.float32(80) / np.float32(100)
+    assert class_imbalance(" 0.1") == class_imbalance()
+    # NaN is taken as given: no ratio is greater than it, so discrete.
+    assert class_imbalance("INF") == class_imbalance("nan") == class_imbalance("0.1")
 
 
 def test_children_load_this_build():
-    # Child processes keep this process's paths (and, under `make
-    # sanitize`, its preloads and options), so they test the same build.
-    code = "import quorvant._quorvant as m; print(m.__file__)"
-    out = subprocess.run([sys.executable, "-c", code], env=child_env(), capture_output=True, text=True, check=True)
-    assert out.stdout.strip() == _quorvant.__file__
-
-
-def test_environment_value_is_fixed_by_its_first_use():
-    code = r"""
-import os, numpy as np, quorvant as q
-y = np.array([1.0, 0.0]); s = np.array([0.0, 1.0])
-first = q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"]
-os.environ["QUORVANT_STABILITY_EPS"] = "0.25"
-print(first == q.py_model_perf_logistic_regression(y, s, 0.5)["LogLoss"])
-"""
-    out = subprocess.run([sys.executable, "-c", code], env=child_env(), capture_output=True, text=True)
-    assert out.stdout.strip() == "True", out.stderr
+    # Child processes keep this process's paths (and, under `make sanitize`, its preloads), so they test this build.
+    assert child_output("import quorvant._quorvant as m; print(m.__file__)") == _quorvant.__file__
 
 
 # ---- sequences of small ints -------------------------------------------------
@@ -311,14 +293,8 @@ def int_columns(draw):
 
 
 def outcome(fn, *args):
-    try:
-        m = fn(*args)
-    except Exception as exc:  # noqa: BLE001 - the error is the outcome
-        return type(exc).__name__, str(exc)
-    try:
-        return {k: repr(v) for k, v in m.performance_snapshot().items()}
-    except Exception as exc:  # noqa: BLE001
-        return type(exc).__name__, str(exc)
+    """The monitor's snapshot, or the error of making it or of the snapshot."""
+    return read(lambda: {k: repr(v) for k, v in fn(*args).performance_snapshot().items()})
 
 
 @settings(max_examples=60 if not SANITIZED else 10, deadline=None)
@@ -356,6 +332,14 @@ def calls():
     out.append(m.performance_snapshot())
     return repr(out)
 
+def attempt():
+    try:
+        return calls()
+    except MemoryError:
+        return "MemoryError"
+    except BaseException as e:
+        return type(e).__name__ + ": " + str(e)
+
 def run(k):
     # In a fork, so nothing is interned yet: allocation k fails, then none.
     r, w = os.pipe()
@@ -363,23 +347,11 @@ def run(k):
     if pid == 0:
         try:
             os.close(r)
-            first = None
             if k >= 0:
                 _testcapi.set_nomemory(k, k + 1)
-            try:
-                first = calls()
-            except BaseException as e:
-                first = e
+            first = attempt()
             _testcapi.remove_mem_hooks()
-            if isinstance(first, MemoryError):
-                first = "MemoryError"
-            elif isinstance(first, BaseException):
-                first = type(first).__name__ + ": " + str(first)
-            try:
-                second = calls()
-            except BaseException as e:
-                second = type(e).__name__ + ": " + str(e)
-            os.write(w, json.dumps([first, second]).encode())
+            os.write(w, json.dumps([first, attempt()]).encode())
         finally:
             os._exit(0)
     os.close(w)
@@ -431,14 +403,10 @@ def invalid_code_point_cases(bad):
     DataBias, ModelBias = q.PyDataBiasStreaming, q.PyModelBiasStreaming
     rows2, rows3 = ([0, 1, 0, 1], [1, 1, 0, 0]), ([0, 1, 0, 1, 0, 1, 1, 0], [1, 0, 1, 1, 0, 0, 1, 0], [1, 1, 0, 0, 1, 0, 1, 1])
     Cls, Lin, Log = q.PyBinaryClassificationStreaming, q.PyLinearRegressionStreaming, q.PyLogisticRegressionStreaming
-    cat_streams = {
-        "decay": lambda: q.PyStreamingCategoricalDataDriftDecay(labels, None),
-        "flush": lambda: q.PyStreamingCategoricalDataDriftFlush(labels, None, None),
-    }
-    cont_streams = {
-        "decay": lambda: q.PyStreamingContinuousDataDriftDecay(np.arange(10.0), None, None),
-        "flush": lambda: q.PyStreamingContinuousDataDriftFlush(np.arange(10.0), None, None, None),
-    }
+    cat_streams = (lambda: q.PyStreamingCategoricalDataDriftDecay(labels, None),
+                   lambda: q.PyStreamingCategoricalDataDriftFlush(labels, None, None))
+    cont_streams = (lambda: q.PyStreamingContinuousDataDriftDecay(np.arange(10.0), None, None),
+                    lambda: q.PyStreamingContinuousDataDriftFlush(np.arange(10.0), None, None, None))
     cases = [
         ("feature_array", lambda: q.py_data_bias_analyzer(bad, ones, "a", 1)),
         ("ground_truth_array", lambda: q.py_data_bias_analyzer(ones, bad, 1, "a")),
@@ -464,11 +432,11 @@ def invalid_code_point_cases(bad):
         ("baseline_data", lambda: q.PyStreamingCategoricalDataDriftDecay(bad, None)),
         ("baseline_data", lambda: q.PyStreamingCategoricalDataDriftFlush(bad, None, None)),
         *[(arg, lambda make=make, method=method: getattr(make(), method)(bad))
-          for make in cat_streams.values()
+          for make in cat_streams
           for arg, method in [("runtime_data", "update_stream_batch"), ("new_baseline", "reset_baseline"),
                               ("drift_types", "compute_drift_multiple_criteria")]],
         *[("drift_types", lambda make=make: make().compute_drift_multiple_criteria(bad))
-          for make in cont_streams.values()],
+          for make in cont_streams],
         ("feature_data", lambda: DataBias(bad, rows2[1][:n])),
         ("gt_data", lambda: DataBias(rows2[0][:n], bad)),
         ("f", lambda: DataBias(*rows2).push_batch(bad, [1] * n)),
@@ -486,8 +454,7 @@ def invalid_code_point_cases(bad):
         ("y_pred", lambda: Log([1.0] * n, bad, 0.5)),
         ("y_true", lambda: Log([1.0, 0.0], [0.7, 0.2], 0.5).push_batch(bad, [0.5] * n)),
         ("y_true", lambda: Log([1.0, 0.0], [0.7, 0.2], 0.5).reset_baseline_and_decision_threshold(bad, [0.5] * n, 0.5)),
-        ("metrics", lambda: Lin([1.0, 2.0], [1.0, 2.5]).drift_report_partial_metrics(
-            bad, 0.1)),
+        ("metrics", lambda: Lin([1.0, 2.0], [1.0, 2.5]).drift_report_partial_metrics(bad, 0.1)),
     ]
     return cases
 

@@ -37,11 +37,6 @@ DIRECTORIES = {
     "frame": FRAME,
 }
 
-# Files allowed to break a rule, each with its reason; none today. An entry
-# that no longer breaks a rule must be removed
-# (test_known_exceptions_still_apply).
-KNOWN_EXCEPTIONS: set[str] = set()
-
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 PYTHON_NAME = re.compile(r"\b(Py[A-Z_]\w*|_Py\w*|npy_\w*|NPY_\w*)")
 COMMENT = re.compile(r"//[^\n]*|/\*.*?\*/", re.S)
@@ -102,15 +97,7 @@ def violations(rel: str) -> list[str]:
 
 @pytest.mark.parametrize("rel", sources())
 def test_includes_run_one_way(rel):
-    if rel in KNOWN_EXCEPTIONS:
-        pytest.skip("known exception (see KNOWN_EXCEPTIONS)")
     assert violations(rel) == []
-
-
-def test_known_exceptions_still_apply():
-    for rel in sorted(KNOWN_EXCEPTIONS):
-        assert (SRC / rel).is_file(), f"{rel} is gone: remove it from KNOWN_EXCEPTIONS"
-        assert violations(rel), f"{rel} keeps the rules now: remove it from KNOWN_EXCEPTIONS"
 
 
 def test_the_rules_catch_what_they_say():

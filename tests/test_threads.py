@@ -1,24 +1,16 @@
-"""Threads. Eight threads on one object: every call either gives a correct
-result or the borrow guard's RuntimeError, never a crash or a lost count;
-afterwards the object equals a serial object given the calls that
-succeeded. Eight threads on eight objects (and on the module functions)
-give exactly the results of one thread.
-
-Inputs are large (past the size from which the interpreter lock may be let
-go during the computation), so these tests also cover that path. What they
-assert does not depend on how the threads interleave: the mutations in a
-hammer are repeats of one batch, whose result after k successes is the
-same whichever thread made them."""
+"""Eight threads on one object: every call gives a correct result or the borrow guard's RuntimeError, and the
+object then equals a serial one given the calls that succeeded (mutations repeat one batch, so the interleaving
+does not matter). Eight threads on eight objects give exactly the results of one thread. Inputs are past the size
+from which the GIL may be let go."""
 
 from __future__ import annotations
-
-import threading
 
 import numpy as np
 import pytest
 
 import quorvant as q
 from support import SANITIZED
+from test_gil_threads import run_threads
 from test_stateful import canonical, read
 
 THREADS = 8
@@ -102,26 +94,6 @@ CASES = [
 ]
 
 
-def run_threads(target, count=THREADS):
-    errors: list[BaseException] = []
-    barrier = threading.Barrier(count)
-
-    def body(i):
-        try:
-            barrier.wait()
-            target(i)
-        except BaseException as exc:  # noqa: BLE001 - reported by the main thread
-            errors.append(exc)
-
-    threads = [threading.Thread(target=body, args=(i,)) for i in range(count)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    if errors:
-        raise errors[0]
-
-
 def borrow_conflict(exc: BaseException) -> bool:
     return isinstance(exc, RuntimeError) and str(exc) in BORROW
 
@@ -151,7 +123,8 @@ def test_one_object_hammered_from_eight_threads(case):
                 mutated[i] += 1
                 results.append(canonical(out))
 
-    run_threads(body)
+    failures = [r for r in run_threads([lambda i=i: body(i) for i in range(THREADS)]) if r is not None]
+    assert not failures, failures
     successes = sum(mutated)
     for _ in range(successes - 1):
         case.mutate(serial)
@@ -160,25 +133,6 @@ def test_one_object_hammered_from_eight_threads(case):
     assert case.state(obj) == case.state(serial)
     # Batch detectors return scores: each equals the serial call's.
     assert all(r == canonical(mutation_result) for r in results)
-
-
-def test_a_read_from_another_thread_during_a_push():
-    """A read made from another thread while a batch push converts its
-    arguments (a value's __index__ runs Python code) gets the guard's error
-    or the state before the push, and the push completes unharmed."""
-    m = q.PyBinaryClassificationStreaming([1, 0], [1, 1])
-    seen = []
-
-    class Probe:
-        def __index__(self):
-            t = threading.Thread(target=lambda: seen.append(read(m.performance_snapshot)))
-            t.start()
-            t.join()
-            return 1
-
-    m.push_batch([1, Probe()], [1, 1])
-    assert seen[0] in [("RuntimeError", "Already mutably borrowed"), ("ValueError", "Empty data vectors")]
-    assert m.performance_snapshot()["PrecisionPositive"] == 1.0
 
 
 def drift_sequence(make):
@@ -234,16 +188,6 @@ SEQUENCES = {
     "categorical decay": drift_sequence(lambda: q.PyStreamingCategoricalDataDriftDecay(BASE_LABELS, 5)),
     "categorical flush": drift_sequence(lambda: q.PyStreamingCategoricalDataDriftFlush(BASE_LABELS, 150_000,
                                                                                          None)),
-    "functions": lambda: canonical([
-        q.py_compute_drift_continuous_distribtuion(BASE_VALUES, VALUES, DRIFT, None),
-        q.py_compute_drift_categorical_distribtuion(BASE_LABELS, LABELS, DRIFT),
-        q.py_model_perf_classification(BITS, INTS),
-        q.py_model_perf_logistic_regression(TRUTHS, SCORES, 0.5),
-        q.py_model_perf_linear_regression(REG_T, REG_P),
-        q.py_data_bias_analyzer(BITS, INTS, 1, 1),
-        q.py_model_bias_analyzer(BITS, INTS, BITS[::-1].copy(), 1, 1, 1),
-        read(q.py_model_perf_linear_regression, REG_T, REG_P[:-1]),
-    ]),
 }
 
 
@@ -251,10 +195,4 @@ SEQUENCES = {
 def test_eight_threads_on_eight_objects_match_one_thread(name):
     go = SEQUENCES[name]
     want = go()
-    got = [None] * THREADS
-
-    def body(i):
-        got[i] = go()
-
-    run_threads(body)
-    assert all(g == want for g in got)
+    assert run_threads([go] * THREADS) == [want] * THREADS
