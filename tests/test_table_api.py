@@ -430,12 +430,6 @@ def test_the_layer_on_scikit_learn_data_sets():
     drift = q.drift(diabetes.iloc[:half], diabetes.iloc[half:])
     assert len(drift) == diabetes.shape[1] and not drift.errors
     assert drift["sex"]["kind"] == "categorical" and drift["bmi"]["kind"] == "continuous"
-    cancer = sklearn.load_breast_cancer(as_frame=True).frame
-    cancer["pred"] = (cancer["mean radius"] < 15).astype(int)
-    perf = q.performance("target", "pred", data=cancer)
-    assert perf.metrics == q.py_model_perf_classification(cancer["target"].to_numpy(), cancer["pred"].to_numpy())
-    b = q.bias(cancer, facet={"mean texture": q.AtLeast(20)}, label="target", prediction="pred")
-    assert b[0]["rows"] == len(cancer)
     iris = sklearn.load_iris(as_frame=True).frame
     m = q.Monitor(iris.iloc[::2], features=list(iris.columns[:4]))
     m.update(iris.iloc[1::2])
