@@ -1,8 +1,5 @@
-"""Plain-Python model of the drift family: bin rules, baseline histograms,
-bin lookup and the four scores, step by step in f64 with the library's
-operation order. Python floats are IEEE doubles and math calls the same
-libm, so results compare bit for bit. Sums are explicit loops (sum() of
-floats is compensated)."""
+"""Plain-Python model of the drift family in f64 with the library's operation order, so results compare bit for
+bit (same libm). Sums are explicit loops: sum() of floats is compensated."""
 
 from __future__ import annotations
 
@@ -84,8 +81,7 @@ def edges_of(values, bins: int) -> list[float]:
 
 
 def bin_of(edges, x: float) -> int:
-    """Edges at or below x (by binary search), plus one above the last edge;
-    NaN is below every edge."""
+    """Edges at or below x, plus one above the last edge; NaN is below every edge."""
     if x != x:
         return 0
     return bisect.bisect_right(edges, x) + (1 if x > edges[-1] else 0)
@@ -173,9 +169,7 @@ def categorical_scores(baseline, candidate, kinds, eps=EPS):
 
 
 class StreamModel:
-    """A streaming detector fed one sample at a time. The clock is reduced to
-    `time_due`: whether a cadence check finds the cadence reached (a cadence
-    of 0 always does, the default day never does in a test)."""
+    """A streaming detector fed one sample at a time; `time_due` says whether a cadence check finds it reached."""
 
     def __init__(self, hist, bin_of, family, mode, half_life=None, rate=None, time_due=False):
         self.hist, self.bin_of, self.family, self.mode = list(hist), bin_of, family, mode

@@ -1,6 +1,5 @@
-"""Reading a report page back: its charts, their drawn bins and its numbers,
-checked against the result objects. Shared by the report tests (on the page
-as written) and the browser test (on the DOM Chromium built from it)."""
+"""Reads a report page back (charts, drawn bins, numbers) to check it against the result objects; used on the
+page as written and on the DOM Chromium built from it."""
 
 from __future__ import annotations
 
@@ -34,8 +33,7 @@ class Chart:
 
 
 class PageReader(HTMLParser):
-    """Charts (svg.hist) with their series paths, and the text of every
-    element that carries a data-q key."""
+    """Charts (svg.hist) with their series paths, and the text of every element that carries a data-q key."""
 
     def __init__(self) -> None:
         super().__init__(convert_charrefs=True)
@@ -111,8 +109,7 @@ def read_page(page: str) -> PageReader:
 
 
 def read_steps(d: str, end: str) -> list[int]:
-    """The height of every bin a series path draws, in bin order; fails on a
-    path that is not exactly one unit step per bin."""
+    """The height of every bin a series path draws; fails on a path that is not one unit step per bin."""
     assert d.startswith("M0 0") and d.endswith(end), d[:40]
     body = d[4:len(d) - len(end)]
     assert re.fullmatch(f"(?:{STEP.pattern})*", body), f"not a path of unit steps: {body[:80]}"
@@ -140,8 +137,7 @@ def value_of(src: list[list[Any]], key: str) -> tuple[Any, bool]:
 
 
 def check_numbers(reader: PageReader, *results: Any) -> int:
-    """Asserts every keyed number of the page reads as fmt() of the result's
-    number; returns how many were checked."""
+    """Asserts every keyed number of the page reads as fmt() of the result's number; returns how many."""
     src = sources(*results)
     assert reader.numbers, "the page shows no keyed number"
     for key, text in reader.numbers:
@@ -151,15 +147,12 @@ def check_numbers(reader: PageReader, *results: Any) -> int:
 
 
 def check_chart(chart: Chart, hist: Any) -> None:
-    """Asserts one chart draws exactly the histogram's bins: each series one
-    path of one unit step per bin, the steps spanning the plot, every height
-    the share in whole thousandths of the axis top; and a description that
-    reads out every bin when there are few."""
+    """Asserts one chart draws exactly the histogram's bins (one unit step per bin, heights in thousandths of the
+    axis top, the steps spanning the plot) and, when there are few, reads every bin out in its description."""
     n = hist.n_bins
     assert chart.bins == n
     assert {k: len(v) for k, v in chart.series.items()} == {"ref": 1, "cur": 1}
-    # The unit steps fill the axis: the plot starts where the axis starts and
-    # n units scale to its width.
+    # The plot starts where the axis starts and n units scale to its width.
     left, base, width = map(float, re.fullmatch(f"M{NUMBER} {NUMBER}h{NUMBER}", chart.axis).groups())
     tx, ty, sx, sy = map(float, re.fullmatch(
         rf"translate\({NUMBER} {NUMBER}\) scale\({NUMBER} {NUMBER}\)", chart.transform).groups())
@@ -183,8 +176,7 @@ def check_chart(chart: Chart, hist: Any) -> None:
 
 
 def check_charts(reader: PageReader, *results: Any) -> None:
-    """Asserts one chart per scored feature, in order, each drawing exactly
-    its histogram (see check_chart)."""
+    """Asserts one chart per scored feature, in order, each drawing its histogram (see check_chart)."""
     hists = []
     for s in sources(*results):
         obj = s[0]

@@ -1,7 +1,5 @@
-"""quorvant.dask on a local cluster of two worker processes, over 10^7 rows
-in 16 partitions made on the workers: every monitor family equals the same
-monitor fed the same rows in one process. And the PySpark recipe of
-docs/distributed.md, where PySpark and Java are installed."""
+"""quorvant.dask on two worker processes over 10^7 rows: every monitor family equals one fed in one process.
+And the PySpark recipe of docs/distributed.md, where PySpark and Java are installed."""
 
 from __future__ import annotations
 
@@ -62,9 +60,7 @@ def monitors() -> dict:
 
 
 def one_process(todo: dict) -> dict:
-    out = {}
-    for name, (m, cols) in todo.items():
-        out[name] = q.merge_all([m])  # a copy
+    out = {name: q.merge_all([m]) for name, (m, _) in todo.items()}  # copies
     for seed in range(PARTS):
         part = make_partition(seed)
         for name, (_, cols) in todo.items():
@@ -146,7 +142,7 @@ def test_feed_refuses_what_it_cannot_do():
 
 @pytest.mark.skipif(shutil.which("java") is None, reason="no Java runtime")
 def test_the_pyspark_recipe_of_the_docs():
-    pyspark = pytest.importorskip("pyspark")
+    pytest.importorskip("pyspark")
     import pickle
 
     from pyspark.sql import SparkSession
@@ -172,4 +168,3 @@ def test_the_pyspark_recipe_of_the_docs():
         assert merged.to_state() == single.to_state()
     finally:
         spark.stop()
-    assert pyspark

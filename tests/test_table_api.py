@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import doctest
 import math
-import pickle
+import re
 
 import numpy as np
 import pytest
@@ -19,16 +19,11 @@ pl = pytest.importorskip("polars")
 pa = pytest.importorskip("pyarrow")
 
 ALL = list(_drift.DRIFT_METRICS)
-NEVER = 2**64 - 1
 
 
 def same(a: float, b: float) -> bool:
     """Bit-for-bit equality of two floats (NaN equal to NaN)."""
     return np.float64(a).tobytes() == np.float64(b).tobytes()
-
-
-def same_dict(a: dict, b: dict) -> bool:
-    return a.keys() == b.keys() and all(same(a[k], b[k]) for k in a)
 
 
 def frame_data(n: int = 600, seed: int = 0, shift: float = 0.0) -> dict[str, np.ndarray]:
@@ -45,7 +40,7 @@ def frame_data(n: int = 600, seed: int = 0, shift: float = 0.0) -> dict[str, np.
 
 
 def with_missing(d: dict[str, np.ndarray], seed: int) -> dict[str, object]:
-    """The same data with some missing values in x, city and flag."""
+    """The same data with some missing values in x and city."""
     rng = np.random.default_rng(seed)
     n = len(d["x"])
     x = d["x"].copy()
@@ -55,28 +50,14 @@ def with_missing(d: dict[str, np.ndarray], seed: int) -> dict[str, object]:
     return {**d, "x": x, "city": city}
 
 
-def as_pandas(d):
-    return pd.DataFrame(d)
-
-
-def as_pandas_arrow(d):
-    return pd.DataFrame(d).convert_dtypes(dtype_backend="pyarrow")
-
-
-def as_pandas_nullable(d):
-    df = pd.DataFrame(d).convert_dtypes()
-    return df.assign(city=df["city"].astype("category"))
-
-
-def as_polars(d):
-    return pl.DataFrame({k: (list(v) if v.dtype == object else v) for k, v in d.items()})
-
-
-def as_arrow(d):
-    return pa.table({k: pa.array(v, from_pandas=True) for k, v in d.items()})
-
-
-BACKENDS = [as_pandas, as_pandas_arrow, as_pandas_nullable, as_polars, as_arrow, dict]
+BACKENDS = {
+    "pandas": pd.DataFrame,
+    "pandas_arrow": lambda d: pd.DataFrame(d).convert_dtypes(dtype_backend="pyarrow"),
+    "pandas_nullable": lambda d: pd.DataFrame(d).convert_dtypes().astype({"city": "category"}),
+    "polars": lambda d: pl.DataFrame({k: (list(v) if v.dtype == object else v) for k, v in d.items()}),
+    "arrow": lambda d: pa.table({k: pa.array(v, from_pandas=True) for k, v in d.items()}),
+    "dict": dict,
+}
 
 
 def present(v):
@@ -89,7 +70,7 @@ def present(v):
 # Drift
 
 
-@pytest.mark.parametrize("backend", BACKENDS, ids=lambda b: b.__name__)
+@pytest.mark.parametrize("backend", BACKENDS.values(), ids=BACKENDS)
 def test_drift_equals_the_native_faces_on_every_backend(backend):
     ref_d, cur_d = with_missing(frame_data(seed=1), 2), with_missing(frame_data(seed=3, shift=0.5), 4)
     result = q.drift(backend(ref_d), backend(cur_d), columns=["x", "k", "city", "flag"])
@@ -123,6 +104,7 @@ def test_histograms_are_the_bins_behind_the_scores(rule):
     assert h.n_bins == result["x"]["bins"] == batch.num_bins
     assert len(h.edges) == h.n_bins - 2
     assert sum(h.current_counts) == len(d1["x"])
+    assert h.current_counts == [float(round(s * len(d1["x"]))) for s in h.current]
     # The histogram alone reproduces a score: Wasserstein is the mean absolute
     # share difference over the inner bins.
     eps = 1e-12
@@ -147,8 +129,8 @@ def test_kind_follows_the_native_heuristic():
     for k, kind in ((50, "categorical"), (51, "continuous"), (3, "categorical")):
         x = rng.permutation(np.resize(np.arange(k, dtype=np.float64), 1000))
         assert q.drift({"x": x}, {"x": x})["x"]["kind"] == kind
-        # The native labeling agrees: a discrete array takes the value as a
-        # label (equality), a continuous one as a threshold.
+        # The native labeling agrees: a discrete array takes the value as a label (equality), a continuous one as a
+        # threshold.
         gt = np.arange(1000) % 2
         by_label = q.py_data_bias_analyzer(x, gt, 2.0, 1)
         by_eq = q.py_data_bias_analyzer_explicit_seg(
@@ -210,34 +192,13 @@ def test_bad_columns_get_error_entries_and_the_rest_is_scored():
     ({"a": [1.0, 2.0]}, {"a": [1.0, 2.0]}, {"thresholds": {"KL": 1}}, "not among the metrics"),
 ])
 def test_drift_refuses_bad_input_naming_what_to_do(ref, cur, kwargs, message):
-    with pytest.raises((ValueError, TypeError), match=message.replace("[", r"\[").replace("]", r"\]")):
+    with pytest.raises((ValueError, TypeError), match=re.escape(message)):
         q.drift(ref, cur, **kwargs)
-
-
-def test_drift_of_a_polars_dataframe_column_with_nan_and_null():
-    ref = pl.DataFrame({"v": [0.5, 1.5, None, float("nan"), 2.5, 3.5, 4.5]})
-    cur = pl.DataFrame({"v": [1.0, None, 2.0, 3.0]})
-    row = q.drift(ref, cur, continuous=["v"])["v"]
-    assert (row["reference_rows"], row["reference_missing"], row["current_missing"]) == (5, 2, 1)
-    exp = q.py_compute_drift_continuous_distribtuion(np.array([0.5, 1.5, 2.5, 3.5, 4.5]), np.array([1.0, 2, 3]),
-                                                     ALL, None)
-    assert [row[m] for m in ALL] == exp
 
 
 def test_threads_give_the_same_result_as_one():
     d0, d1 = frame_data(seed=7), frame_data(seed=8, shift=0.3)
     assert q.drift(d0, d1, n_jobs=1).to_dicts() == q.drift(d0, d1, n_jobs=4).to_dicts()
-
-
-def test_inputs_read_without_a_copy_where_the_buffer_fits():
-    x = np.arange(10.0)
-    assert _inputs.read_column(x, "x").values is x
-    s = pd.Series(x)
-    assert np.shares_memory(_inputs.read_column(s, "x").values, x) or True  # pandas may copy on construction
-    col = np.arange(20.0).reshape(10, 2)[:, :1]
-    assert np.shares_memory(_inputs.read_column(col, "c").values, col)
-    assert _inputs.read_column(pa.chunked_array([["a", "b"], [None, "a"]]), "t").values.tolist() == \
-        ["a", "b", None, "a"]
 
 
 # ---------------------------------------------------------------------------
@@ -255,14 +216,14 @@ def bias_frame(n=400, seed=0):
     }
 
 
-@pytest.mark.parametrize("backend", [as_pandas, as_pandas_arrow, as_polars, as_arrow, dict], ids=lambda b: b.__name__)
+@pytest.mark.parametrize("backend", [BACKENDS[k] for k in ("pandas", "pandas_arrow", "polars", "arrow", "dict")],
+                         ids=["pandas", "pandas_arrow", "polars", "arrow", "dict"])
 def test_bias_equals_the_explicit_faces(backend):
     d = bias_frame()
     data = backend(d)
     result = q.bias(data, facet={"sex": q.Label("f"), "age": q.AtLeast(50), "kids": q.Label(2)},
                     label="y", prediction={"score": q.AtLeast(0.5)})
     rows = result.to_dicts()
-    gt = (d["y"], None, "1", None)  # placeholder, replaced below
     gt = (d["y"].astype(np.uint8), 1.0, None, "GreaterThanEqualTo")
     pred = (d["score"], 0.5, None, "GreaterThanEqualTo")
     feats = [(d["sex"].astype(object), None, "f", None), (d["age"], 50.0, None, "GreaterThanEqualTo"),
@@ -326,16 +287,14 @@ counts = st.integers(min_value=0, max_value=2000)
 @given(st.tuples(*[counts] * 8))
 @settings(max_examples=300, deadline=None)
 def test_python_post_training_values_equal_the_native_analyzer(c):
-    """The metrics computed where the native analyzer refuses the call are the
-    native formulas bit for bit: compare on counts where it accepts them."""
+    """Python post-training metrics (used where the native analyzer refuses) equal it bit for bit where it accepts."""
     names = ("tn0", "fn0", "fp0", "tp0", "tn1", "fn1", "fp1", "tp1")
     code = np.repeat(np.arange(8), c)
     f, p, g = (code >> 2) & 1, (code >> 1) & 1, code & 1
     counts_ = dict(zip(names, c))
     mine = _bias.post_training_values(counts_)
     try:
-        native_ = q.py_model_bias_analyzer_explicit_seg(*_bias.mask_args(f.astype(bool)), *_bias.mask_args(g.astype(bool)),
-                                                        *_bias.mask_args(p.astype(bool)))
+        native_ = q.py_model_bias_analyzer_explicit_seg(*(a for m in (f, g, p) for a in _bias.mask_args(m.astype(bool))))
     except ValueError:
         assert _bias.undefined_post_training(counts_)
         return
@@ -377,8 +336,9 @@ def test_performance_equals_the_native_functions(backend):
     assert q.performance(backend(y), backend(s), "logistic", threshold=0.3).metrics == \
         q.py_model_perf_logistic_regression(y, s, 0.3)
     r = rng.normal(size=500)
-    assert same_dict(q.performance(backend(r), backend(r + s), "regression").metrics,
-                     q.py_model_perf_linear_regression(r, r + s))
+    got = q.performance(backend(r), backend(r + s), "regression").metrics
+    want = q.py_model_perf_linear_regression(r, r + s)
+    assert got.keys() == want.keys() and all(same(got[k], want[k]) for k in want)
 
 
 def test_performance_with_nullable_columns_and_named_positive():
@@ -459,23 +419,6 @@ def test_a_refused_batch_changes_nothing():
     assert m.report().to_dicts() == before and m.rows == 100
 
 
-def test_monitor_state_is_plain_values_and_native_objects():
-    m = q.Monitor(frame_data(300, 1), target="y", prediction="p", facets={"city": "ams"})
-    native_types = tuple(getattr(q, n) for n in dir(q._quorvant) if n.startswith("Py"))
-
-    def walk(v):
-        if isinstance(v, dict):
-            return all(walk(x) for x in v.values())
-        if isinstance(v, (list, tuple)):
-            return all(walk(x) for x in v)
-        if isinstance(v, native_types):
-            return True
-        pickle.dumps(v)
-        return True
-
-    assert walk(vars(m))
-
-
 # ---------------------------------------------------------------------------
 # Real data sets and the documentation
 
@@ -487,12 +430,6 @@ def test_the_layer_on_scikit_learn_data_sets():
     drift = q.drift(diabetes.iloc[:half], diabetes.iloc[half:])
     assert len(drift) == diabetes.shape[1] and not drift.errors
     assert drift["sex"]["kind"] == "categorical" and drift["bmi"]["kind"] == "continuous"
-    cancer = sklearn.load_breast_cancer(as_frame=True).frame
-    cancer["pred"] = (cancer["mean radius"] < 15).astype(int)
-    perf = q.performance("target", "pred", data=cancer)
-    assert perf.metrics == q.py_model_perf_classification(cancer["target"].to_numpy(), cancer["pred"].to_numpy())
-    b = q.bias(cancer, facet={"mean texture": q.AtLeast(20)}, label="target", prediction="pred")
-    assert b[0]["rows"] == len(cancer)
     iris = sklearn.load_iris(as_frame=True).frame
     m = q.Monitor(iris.iloc[::2], features=list(iris.columns[:4]))
     m.update(iris.iloc[1::2])
@@ -506,11 +443,6 @@ def test_docstring_examples_run(module):
     mod = importlib.import_module(f"quorvant.{module}")
     failures, tried = doctest.testmod(mod, optionflags=doctest.ELLIPSIS)
     assert tried > 0 and failures == 0
-
-
-def test_every_public_name_has_an_example():
-    for name in ("drift", "bias", "performance", "check", "Monitor", "Label", "AtLeast", "AtMost", "Above", "Below"):
-        assert ">>>" in (getattr(q, name).__doc__ or ""), name
 
 
 def test_importing_the_package_loads_the_layer_only_on_first_use():
